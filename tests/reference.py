@@ -7,6 +7,7 @@ the number itself for an integer type, the unsigned bit pattern for a float type
 
 from __future__ import annotations
 
+import functools
 import math
 import platform
 from dataclasses import dataclass
@@ -528,6 +529,13 @@ def convert_element(src: str, dst: str, mode: str, policy, raw: int, entries=(),
         hit = map_lookup(src, entries, raw)
         if hit is not None:
             return hit
+    if is_int(src):  # the family ignores the other setting: share cached results
+        mode, policy = (None, policy) if is_int(dst) else (mode, None)
+    return _convert_unmapped(src, dst, mode, policy, raw, fast_check)
+
+
+@functools.lru_cache(maxsize=1 << 20)
+def _convert_unmapped(src: str, dst: str, mode, policy, raw: int, fast_check: bool):
     if is_int(src) and is_int(dst):
         return int_to_int(src, dst, policy, raw)
     if is_int(src):
