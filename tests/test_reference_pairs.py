@@ -69,12 +69,12 @@ def _float_specials(fmt):
 
 
 def _raws_near(src, values):
-    """Source values at and around the given exact values (one unit on either side)."""
+    """Source values at and around the given exact values (one step on either side)."""
     out = []
     if ref.is_int(src):
         lo, hi = ref.int_limits(src)
         for v in values:
-            for n in (math.floor(v), math.ceil(v)):
+            for n in (math.floor(v) - 1, math.floor(v), math.ceil(v), math.ceil(v) + 1):
                 if lo <= n <= hi:
                     out.append(n)
         return out
