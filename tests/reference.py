@@ -168,10 +168,6 @@ def f64_bits(x: float) -> int:
     return int(np.array([x], dtype=np.float64).view(np.uint64)[0])
 
 
-def bits_f64(b: int) -> float:
-    return float(np.array([b], dtype=np.uint64).view(np.float64)[0])
-
-
 def from_f64(x: float, fmt: Fmt) -> int:
     """Exact encoding of a binary64 value that the format holds (or any value if fmt is
     binary64)."""
