@@ -111,12 +111,24 @@ def random_raws(src, dst, rng, count=64):
         with np.errstate(over="ignore"):
             mags = np.minimum(np.exp2(rng.uniform(-26, math.log2(top) + 0.01, rest)), top)
         values = [Fraction(float(m * s)) for m, s in zip(mags, rng.choice([-1.0, 1.0], rest))]
+        values[: rest // 2] = [_random_midpoint(dst, rng) for _ in range(rest // 2)]
     if ref.is_int(src):
         lo, hi = ref.int_limits(src)
         out += [min(max(math.floor(v), lo), hi) for v in values]
     else:
-        out += [ref.encode_nearest(v, FMT[src]) for v in values]
+        fmt = FMT[src]
+        near = [ref.encode_nearest(v, fmt) for v in values]
+        steps = rng.integers(-1, 1, len(near), endpoint=True)  # exactly at, or one step off
+        out += [ref.next_up(r, fmt) if k > 0 else ref.next_down(r, fmt) if k < 0 else r for r, k in zip(near, steps)]
     return out
+
+
+def _random_midpoint(dst, rng):
+    """The point halfway between two neighbouring finite values of a float type."""
+    fmt = FMT[dst]
+    lower = int(rng.integers(0, fmt.max_bits, endpoint=False))
+    mid = (ref.decode(lower, fmt).value + ref.decode(lower + 1, fmt).value) / 2
+    return -mid if rng.integers(2) else mid
 
 
 def pair_data(src, dst):
