@@ -71,12 +71,16 @@ auto read_parameter(const char* name, Read read) {
     return value;
 }
 
-std::optional<std::optional<OutOfRangeMode>> read_out_of_range(PyObject* object) {
+// The policy is absent when the argument is missing or None. False with an exception
+// pending when the argument cannot be read.
+bool read_out_of_range(PyObject* object, std::optional<OutOfRangeMode>& policy) {
     if (object == nullptr || object == Py_None) {
-        return std::optional<OutOfRangeMode>{};
+        policy.reset();
+        return true;
     }
     const auto mode = PyOutOfRangeMode::from_py(object);
-    return mode ? std::optional(mode) : std::nullopt;
+    policy = mode;
+    return mode.has_value();
 }
 
 PyObject* optional_object(PyObject* object) { return object == Py_None ? nullptr : object; }
@@ -146,11 +150,11 @@ PyObject* cast_array_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, 
         if (!rounding) {
             return nullptr;
         }
-        const auto out_of_range = read_parameter("out_of_range_mode", [&] { return read_out_of_range(out_of_range_object); });
-        if (!out_of_range) {
+        std::optional<OutOfRangeMode> out_of_range;
+        if (!read_parameter("out_of_range_mode", [&] { return read_out_of_range(out_of_range_object, out_of_range); })) {
             return nullptr;
         }
-        return cast_array(arr, *target_dtype, {*rounding, *out_of_range, optional_object(scalar_map)});
+        return cast_array(arr, *target_dtype, {*rounding, out_of_range, optional_object(scalar_map)});
     });
 }
 
@@ -169,11 +173,11 @@ PyObject* cast_array_into_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
         if (!rounding) {
             return nullptr;
         }
-        const auto out_of_range = read_parameter("out_of_range_mode", [&] { return read_out_of_range(out_of_range_object); });
-        if (!out_of_range) {
+        std::optional<OutOfRangeMode> out_of_range;
+        if (!read_parameter("out_of_range_mode", [&] { return read_out_of_range(out_of_range_object, out_of_range); })) {
             return nullptr;
         }
-        return cast_array_into(arr, out, {*rounding, *out_of_range, optional_object(scalar_map)});
+        return cast_array_into(arr, out, {*rounding, out_of_range, optional_object(scalar_map)});
     });
 }
 
