@@ -239,6 +239,22 @@ def test_unsupported_element_types_are_named(dtype):
         assert str(raised.value) == f"Unsupported numpy dtype: {array.dtype.name}"
 
 
+def test_array_subclass_dtype_attribute_is_trusted_only_for_the_name():
+    class NoDtype(np.ndarray):
+        @property
+        def dtype(self):
+            raise RuntimeError("no dtype")
+
+    class Lying(np.ndarray):
+        dtype = np.dtype("int16")
+
+    with pytest.raises(RuntimeError, match="no dtype"):
+        cast_array(A.view(NoDtype), target_dtype="int8", **MODES)
+    with pytest.raises(TypeError) as raised:
+        cast_array(np.zeros(3, np.float64).view(Lying), target_dtype="int8", **MODES)
+    assert str(raised.value) == f"'{Lying.__qualname__}' object cannot be converted to 'native-byte-order ndarray'"
+
+
 @pytest.mark.parametrize("alias, name", [
     (np.byte, "int8"), (np.short, "int16"), (np.intc, "int32"), (np.int_, "int64"), (np.longlong, "int64"),
     (np.intp, "int64"), (np.ubyte, "uint8"), (np.ushort, "uint16"), (np.uintc, "uint32"), (np.ulonglong, "uint64"),

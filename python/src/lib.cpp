@@ -61,14 +61,11 @@ bool is_array(PyObject* object) {
     return true;
 }
 
-// Reads one parameter; a TypeError from the reading is relabelled with its name.
-template <class Read>
-auto read_parameter(const char* name, Read read) {
-    auto value = read();
-    if (!value) {
-        relabel_type_error(name);
-    }
-    return value;
+// Ends a call whose parameter `name` could not be read; a TypeError is relabelled with
+// the name.
+PyObject* failed_reading(const char* name) {
+    relabel_type_error(name);
+    return nullptr;
 }
 
 // The policy is absent when the argument is missing or None. False with an exception
@@ -138,23 +135,23 @@ PyObject* cast_array_entry(PyObject*, PyObject* const* args, Py_ssize_t nargsf, 
         if (!match_arguments({"cast_array()", cast_array_parameters}, args, nargsf, kwnames, slots)) {
             return nullptr;
         }
-        const auto [arr, target_object, rounding_object, out_of_range_object, scalar_map] = slots;
-        if (!read_parameter("arr", [&] { return is_array(arr); })) {
-            return nullptr;
+        PyObject* const arr = slots[0];
+        if (!is_array(arr)) {
+            return failed_reading("arr");
         }
-        const auto target_dtype = read_parameter("target_dtype", [&] { return text_of(target_object); });
+        const auto target_dtype = text_of(slots[1]);
         if (!target_dtype) {
-            return nullptr;
+            return failed_reading("target_dtype");
         }
-        const auto rounding = read_parameter("rounding_mode", [&] { return PyRoundingMode::from_py(rounding_object); });
+        const auto rounding = PyRoundingMode::from_py(slots[2]);
         if (!rounding) {
-            return nullptr;
+            return failed_reading("rounding_mode");
         }
         std::optional<OutOfRangeMode> out_of_range;
-        if (!read_parameter("out_of_range_mode", [&] { return read_out_of_range(out_of_range_object, out_of_range); })) {
-            return nullptr;
+        if (!read_out_of_range(slots[3], out_of_range)) {
+            return failed_reading("out_of_range_mode");
         }
-        return cast_array(arr, *target_dtype, {*rounding, out_of_range, optional_object(scalar_map)});
+        return cast_array(arr, *target_dtype, {*rounding, out_of_range, optional_object(slots[4])});
     });
 }
 
@@ -164,20 +161,23 @@ PyObject* cast_array_into_entry(PyObject*, PyObject* const* args, Py_ssize_t nar
         if (!match_arguments({"cast_array_into()", cast_array_into_parameters}, args, nargsf, kwnames, slots)) {
             return nullptr;
         }
-        const auto [arr, out, rounding_object, out_of_range_object, scalar_map] = slots;
-        if (!read_parameter("arr", [&] { return is_array(arr); }) ||
-            !read_parameter("out", [&] { return is_array(out); })) {
-            return nullptr;
+        PyObject* const arr = slots[0];
+        PyObject* const out = slots[1];
+        if (!is_array(arr)) {
+            return failed_reading("arr");
         }
-        const auto rounding = read_parameter("rounding_mode", [&] { return PyRoundingMode::from_py(rounding_object); });
+        if (!is_array(out)) {
+            return failed_reading("out");
+        }
+        const auto rounding = PyRoundingMode::from_py(slots[2]);
         if (!rounding) {
-            return nullptr;
+            return failed_reading("rounding_mode");
         }
         std::optional<OutOfRangeMode> out_of_range;
-        if (!read_parameter("out_of_range_mode", [&] { return read_out_of_range(out_of_range_object, out_of_range); })) {
-            return nullptr;
+        if (!read_out_of_range(slots[3], out_of_range)) {
+            return failed_reading("out_of_range_mode");
         }
-        return cast_array_into(arr, out, {*rounding, out_of_range, optional_object(scalar_map)});
+        return cast_array_into(arr, out, {*rounding, out_of_range, optional_object(slots[4])});
     });
 }
 
