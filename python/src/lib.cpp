@@ -1,6 +1,7 @@
 // The module _tarnwell: initialisation and the two entry functions.
 #include <Python.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
