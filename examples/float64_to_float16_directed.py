@@ -12,7 +12,7 @@ nearest = values.astype(np.float16)
 
 print(f"{'value':>22} {'towards-negative':>17} {'numpy nearest':>14}")
 for value, low, near in zip(values, stored, nearest):
-    print(f"{value!r:>22} {float(low)!r:>17} {float(near)!r:>14}")
+    print(f"{float(value)!r:>22} {float(low)!r:>17} {float(near)!r:>14}")
 
 assert np.all(stored.astype(np.float64) <= values), "a directed mode never rounds upwards"
 cost = np.abs(stored.astype(np.float64) - values)
