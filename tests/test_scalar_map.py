@@ -240,3 +240,17 @@ def test_mapping_changed_while_it_is_read_keeps_the_listed_items():
     mapping[Clears()] = 10
     mapping[2] = 20
     assert convert([1, 2, 3], "int8", "int8", mapping) == [10, 20, 3]
+
+
+def test_items_view_of_a_dict_changed_while_it_is_read():
+    mapping = {}
+
+    class Grows:
+        def __index__(self):
+            mapping[len(mapping) + 10] = 0
+            return 1
+
+    mapping[Grows()] = 10
+    mapping[2] = 20
+    with pytest.raises(RuntimeError, match="changed size during iteration"):
+        convert([1, 2], "int8", "int8", mapping.items())
