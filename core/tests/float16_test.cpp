@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "float16.hpp"
+
+namespace tarnwell {
+namespace {
+
+// The value of a finite binary16 pattern, decoded from its fields with exact binary64
+// arithmetic rather than through the conversion under test.
+double decoded_value(std::uint16_t h) {
+    const int exponent = (h >> 10) & 0x1f;
+    const int fraction = h & 0x3ff;
+    const double magnitude =
+        exponent == 0 ? std::ldexp(fraction, -24) : std::ldexp(1024 + fraction, exponent - 25);
+    return (h & 0x8000) ? -magnitude : magnitude;
+}
+
+TEST(Float16Widening, EveryPatternWidensExactlyAndRoundTrips) {
+    for (std::uint32_t p = 0; p <= 0xffff; ++p) {
+        const auto h = static_cast<std::uint16_t>(p);
+        const float wide = float16::widen(h);
+        const std::uint32_t wide_bits = std::bit_cast<std::uint32_t>(wide);
+        ASSERT_EQ(wide_bits >> 31, p >> 15u) << std::hex << p;
+        if ((h & 0x7fff) > 0x7c00) {
+            // NaN: quiet, with the fraction at the top of the binary32 fraction.
+            ASSERT_TRUE(std::isnan(wide)) << std::hex << p;
+            ASSERT_EQ(wide_bits & 0x00400000u, 0x00400000u) << std::hex << p;
+            ASSERT_EQ((wide_bits >> 13) & 0x1ffu, h & 0x1ffu) << std::hex << p;
+            ASSERT_EQ(float16::narrow(wide), h | 0x0200u) << std::hex << p;
+            continue;
+        }
+        if ((h & 0x7fff) == 0x7c00) {
+            ASSERT_TRUE(std::isinf(wide)) << std::hex << p;
+        } else {
+            ASSERT_EQ(static_cast<double>(wide), decoded_value(h)) << std::hex << p;
+        }
+        ASSERT_EQ(float16::narrow(wide), h) << std::hex << p;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(static_cast<double>(float16::from_bits(h))),
+                  std::bit_cast<std::uint64_t>(static_cast<double>(wide)))
+            << std::hex << p;
+    }
+}
+
+// Narrowing is checked against the binary16 neighbours: walking the binary32 magnitudes in
+// increasing order, the expected result advances past h once the value passes the midpoint
+// between h and the next binary16 value (at the midpoint itself, only when h is odd).
+TEST(Float16Narrowing, ExhaustiveAgainstNeighbourMidpoints) {
+    std::array<double, 0x7c00> upper_midpoint{};
+    for (std::uint32_t h = 0; h < 0x7c00; ++h) {
+        // Above the largest finite value the next step would be 2^16, so the midpoint is 65520.
+        const double next = h + 1 < 0x7c00 ? decoded_value(static_cast<std::uint16_t>(h + 1)) : 65536.0;
+        upper_midpoint[h] = (decoded_value(static_cast<std::uint16_t>(h)) + next) / 2;
+    }
+    std::uint64_t mismatches = 0;
+    std::uint32_t first_mismatch = 0;
+    std::uint32_t expected = 0;
+    for (std::uint32_t p = 0; p <= 0x7f800000u; ++p) {
+        const double value = std::bit_cast<float>(p);
+        while (expected < 0x7c00 && (value > upper_midpoint[expected] ||
+                                     (value == upper_midpoint[expected] && (expected & 1u)))) {
+            ++expected;
+        }
+        const bool wrong = float16::narrow(std::bit_cast<float>(p)) != expected ||
+                           float16::narrow(std::bit_cast<float>(p | 0x80000000u)) != (expected | 0x8000u);
+        if (wrong && mismatches++ == 0) {
+            first_mismatch = p;
+        }
+    }
+    for (std::uint32_t p = 0x7f800001u; p <= 0x7fffffffu; ++p) {
+        // A NaN stays a quiet NaN with its sign and leading fraction bits.
+        const std::uint32_t nan = 0x7e00u | ((p >> 13) & 0x3ffu);
+        const bool wrong = float16::narrow(std::bit_cast<float>(p)) != nan ||
+                           float16::narrow(std::bit_cast<float>(p | 0x80000000u)) != (nan | 0x8000u);
+        if (wrong && mismatches++ == 0) {
+            first_mismatch = p;
+        }
+    }
+    EXPECT_EQ(mismatches, 0u) << "first binary32 magnitude pattern narrowed wrongly: 0x" << std::hex
+                              << first_mismatch;
+}
+
+struct Float16Sum {
+    std::uint16_t a, b;
+    bool subtract;
+    std::uint16_t expected;
+};
+
+TEST(Float16Arithmetic, AddSubtractRoundOnceAndAbsClearsTheSign) {
+    const Float16Sum cases[] = {
+        {0x6800, 0x3c00, false, 0x6800},  // 2048 + 1 ties to the even 2048
+        {0x6800, 0x4200, false, 0x6802},  // 2048 + 3 ties to the even 2052
+        {0x3c00, 0x1000, false, 0x3c00},  // 1 + 2^-11 ties to 1
+        {0x3c01, 0x1000, false, 0x3c02},  // (1 + 2^-10) + 2^-11 ties up to the even 1 + 2^-9
+        {0x7bff, 0x4c00, false, 0x7c00},  // 65504 + 16 reaches 65520: infinity
+        {0x7bff, 0x4800, false, 0x7bff},  // 65504 + 8 rounds back to 65504
+        {0x0001, 0x0001, false, 0x0002},  // subnormals add exactly
+        {0x0400, 0x0001, true, 0x03ff},   // smallest normal minus a unit is subnormal
+        {0x3c00, 0x3c00, true, 0x0000},   // x - x is +0
+        {0x8000, 0x8000, false, 0x8000},  // -0 + -0 is -0
+        {0x8000, 0x0000, true, 0x8000},   // -0 - +0 is -0
+        {0xfbff, 0x7bff, true, 0xfc00},   // -65504 - 65504 overflows to -infinity
+    };
+    for (const auto& c : cases) {
+        const float16 a = float16::from_bits(c.a), b = float16::from_bits(c.b);
+        const float16 result = c.subtract ? a - b : a + b;
+        EXPECT_EQ(result.bits(), c.expected) << std::hex << c.a << (c.subtract ? " - " : " + ") << c.b;
+    }
+    EXPECT_TRUE((float16::from_bits(0x7c00) - float16::from_bits(0x7c00)).is_nan());
+    EXPECT_EQ(abs(float16::from_bits(0x8000)).bits(), 0x0000);
+    EXPECT_EQ(abs(float16::from_bits(0xc500)).bits(), 0x4500);
+    EXPECT_EQ(abs(float16::from_bits(0xfd23)).bits(), 0x7d23);  // a NaN keeps its payload
+}
+
+}  // namespace
+}  // namespace tarnwell
