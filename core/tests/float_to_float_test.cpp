@@ -275,5 +275,146 @@ TEST(FloatToFloat, ConvertsOnlyTheShorterLength) {
     }
 }
 
+// Random values across the target's range and beyond, with every kind of awkward value
+// made on purpose: exact midpoints between neighbours of D, the source values just beside
+// them, and values a hair off a midpoint, which the binary32 step of float64 to float16
+// moves onto it.
+template <FloatElement S, FloatElement D>
+std::vector<S> sample_narrowing_sources(std::mt19937_64& rng) {
+    constexpr int max_exponent = 1 << (ElementTraits<D>::exponent_bits - 1);
+    constexpr int min_exponent = 3 - max_exponent - ElementTraits<D>::fraction_bits;
+    std::uniform_int_distribution<int> exponent(min_exponent - 3, max_exponent + 2);
+    std::uniform_real_distribution<long double> significand(1.0L, 2.0L);
+    std::vector<S> values;
+    for (int i = 0; i < 20000; ++i) {
+        const long double sign = rng() & 1 ? -1.0L : 1.0L;
+        const long double magnitude = std::ldexp(significand(rng), exponent(rng));
+        values.push_back(static_cast<S>(sign * magnitude));
+        const D near = static_cast<D>(static_cast<float>(values.back()));
+        if (float_is_inf(near) || float_is_nan(near)) {
+            continue;
+        }
+        const long double mid = (testing::exact_value(near) + testing::midpoint_value(next_up(near))) / 2;
+        const S exact_mid = static_cast<S>(mid);
+        values.push_back(exact_mid);
+        values.push_back(next_up(exact_mid));
+        values.push_back(next_down(exact_mid));
+        values.push_back(static_cast<S>(mid * (1 + 0x1p-30L)));
+        values.push_back(static_cast<S>(mid * (1 - 0x1p-30L)));
+    }
+    return values;
+}
+
+// What the nearest modes give: binary64 to binary16 rounds to binary32 first, so only a
+// source that is itself a binary32 value is rounded once; NearestAway moves only off a
+// true halfway point, which binary32 always holds exactly.
+template <FloatElement S, FloatElement D>
+::testing::AssertionResult is_expected_rounding(S x, D result, RoundingMode mode) {
+    const long double exact = testing::exact_value(x);
+    if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float16>) {
+        const long double first_step = static_cast<float>(x);
+        if (mode == RoundingMode::NearestEven ||
+            (mode == RoundingMode::NearestAway && first_step != exact)) {
+            return testing::is_correctly_rounded(first_step, result, RoundingMode::NearestEven);
+        }
+    }
+    return testing::is_correctly_rounded(exact, result, mode);
+}
+
+template <FloatElement S, FloatElement D>
+void check_narrowing_rounds_correctly(std::mt19937_64& rng) {
+    const auto src = sample_narrowing_sources<S, D>(rng);
+    for (const RoundingMode mode : all_modes) {
+        CastConfig<S, D> config;
+        config.rounding = mode;
+        config.out_of_range = OutOfRangeMode::Clamp;
+        std::vector<D> dst(src.size());
+        ASSERT_TRUE(convert(src, dst, config));
+        for (std::size_t i = 0; i < src.size(); ++i) {
+            ASSERT_TRUE(is_expected_rounding(src[i], dst[i], mode))
+                << ElementTraits<S>::name << " to " << ElementTraits<D>::name;
+        }
+    }
+}
+
+TEST(FloatToFloat, NarrowingRoundsCorrectlyInEveryMode) {
+    std::mt19937_64 rng(21);
+    check_narrowing_rounds_correctly<float, float16>(rng);
+    check_narrowing_rounds_correctly<double, float16>(rng);
+    check_narrowing_rounds_correctly<double, float>(rng);
+}
+
+// Directed modes step from a nearest conversion by exact comparison, so the processor's
+// rounding direction cannot change them; binary32 to binary16 rounds on bit patterns in
+// every mode. Overflow errors must come out the same as well.
+template <FloatElement S, FloatElement D>
+void check_independent_of_rounding_direction(std::mt19937_64& rng) {
+    const auto src = sample_narrowing_sources<S, D>(rng);
+    constexpr bool software_rounding = std::is_same_v<S, float>;
+    for (const RoundingMode mode : all_modes) {
+        const bool directed = mode != RoundingMode::NearestEven && mode != RoundingMode::NearestAway;
+        if (!directed && !software_rounding) {
+            continue;
+        }
+        for (const auto policy : all_policies) {
+            CastConfig<S, D> config;
+            config.rounding = mode;
+            config.out_of_range = policy;
+            std::vector<D> reference(src.size());
+            const auto expected = convert(src, reference, config);
+            for (const int direction : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+                std::vector<D> dst(src.size());
+                std::optional<CastResult> got;
+                testing::with_rounding_direction(direction, src.data(), dst.data(),
+                                                 [&] { got = convert(src, dst, config); });
+                ASSERT_EQ(got->has_value(), expected.has_value());
+                if (!expected) {
+                    ASSERT_EQ(got->error(), expected.error());
+                    continue;
+                }
+                for (std::size_t i = 0; i < src.size(); ++i) {
+                    ASSERT_EQ(bits_of(dst[i]), bits_of(reference[i]))
+                        << ElementTraits<S>::name << " to " << ElementTraits<D>::name << " of " << to_double(src[i])
+                        << " under " << to_str(mode) << " with the processor's direction " << direction;
+                }
+            }
+        }
+    }
+}
+
+TEST(FloatToFloat, ResultsDoNotDependOnTheProcessorRoundingDirection) {
+    std::mt19937_64 rng(22);
+    check_independent_of_rounding_direction<float, float16>(rng);
+    check_independent_of_rounding_direction<double, float16>(rng);
+    check_independent_of_rounding_direction<double, float>(rng);
+}
+
+// Whatever the vector path does with a slice, the results and the error are those of the
+// element loop (after an error the destinations may differ in the elements after it).
+TEST(FloatToFloat, FastPathAgreesWithTheElementLoop) {
+    std::mt19937_64 rng(23);
+    auto src = sample_narrowing_sources<double, float>(rng);
+    src.push_back(std::numeric_limits<double>::quiet_NaN());
+    src.push_back(-inf);
+    for (const auto policy : all_policies) {
+        CastConfig<double, float> config;
+        config.out_of_range = policy;
+        for (const std::size_t length : {std::size_t{0}, std::size_t{1}, std::size_t{7}, src.size()}) {
+            const std::span<const double> slice(src.data(), length);
+            std::vector<float> fast(length), scalar(length);
+            const auto fast_result = convert(slice, fast, config);
+            const auto scalar_result = convert_scalar(slice, scalar, config);
+            ASSERT_EQ(fast_result.has_value(), scalar_result.has_value());
+            if (!scalar_result) {
+                EXPECT_EQ(fast_result.error(), scalar_result.error());
+                continue;
+            }
+            for (std::size_t i = 0; i < length; ++i) {
+                ASSERT_EQ(bits_of(fast[i]), bits_of(scalar[i])) << "element " << i;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tarnwell
