@@ -47,42 +47,38 @@ TEST(Float16Widening, EveryPatternWidensExactlyAndRoundTrips) {
     }
 }
 
-// Narrowing is checked against the binary16 neighbours: walking the binary32 magnitudes in
-// increasing order, the expected result advances past h once the value passes the midpoint
-// between h and the next binary16 value (at the midpoint itself, only when h is odd).
+// Narrowing is checked against the binary16 neighbours. The binary32 values that round to
+// a finite h form one run of patterns, bounded by the midpoints between h and its
+// neighbours (decoded independently, and exact in binary32); a midpoint belongs to the
+// even side. Past the last midpoint, 65520, everything up to the infinity rounds to it.
 TEST(Float16Narrowing, ExhaustiveAgainstNeighbourMidpoints) {
-    std::array<double, 0x7c00> upper_midpoint{};
-    for (std::uint32_t h = 0; h < 0x7c00; ++h) {
-        // Above the largest finite value the next step would be 2^16, so the midpoint is 65520.
+    const auto midpoint_pattern = [](std::uint32_t h) {
         const double next = h + 1 < 0x7c00 ? decoded_value(static_cast<std::uint16_t>(h + 1)) : 65536.0;
-        upper_midpoint[h] = (decoded_value(static_cast<std::uint16_t>(h)) + next) / 2;
-    }
+        return std::bit_cast<std::uint32_t>(static_cast<float>((decoded_value(static_cast<std::uint16_t>(h)) + next) / 2));
+    };
     std::uint64_t mismatches = 0;
     std::uint32_t first_mismatch = 0;
-    std::uint32_t expected = 0;
-    for (std::uint32_t p = 0; p <= 0x7f800000u; ++p) {
-        const double value = std::bit_cast<float>(p);
-        while (expected < 0x7c00 && (value > upper_midpoint[expected] ||
-                                     (value == upper_midpoint[expected] && (expected & 1u)))) {
-            ++expected;
+    const auto check_run = [&](std::uint32_t begin, std::uint32_t end, auto expected_for) {
+        std::uint32_t wrong = 0;
+        for (std::uint32_t p = begin; p < end; ++p) {
+            const std::uint32_t expected = expected_for(p);
+            wrong |= (float16::narrow(std::bit_cast<float>(p)) ^ expected) |
+                     (float16::narrow(std::bit_cast<float>(p | 0x80000000u)) ^ (expected | 0x8000u));
         }
-        const bool wrong = float16::narrow(std::bit_cast<float>(p)) != expected ||
-                           float16::narrow(std::bit_cast<float>(p | 0x80000000u)) != (expected | 0x8000u);
-        if (wrong && mismatches++ == 0) {
-            first_mismatch = p;
+        if (wrong != 0 && mismatches++ == 0) {
+            first_mismatch = begin;
         }
+    };
+    std::uint32_t begin = 0;
+    for (std::uint32_t h = 0; h < 0x7c00; ++h) {
+        const std::uint32_t end = midpoint_pattern(h) + ((h & 1u) == 0 ? 1u : 0u);
+        check_run(begin, end, [h](std::uint32_t) { return h; });
+        begin = end;
     }
-    for (std::uint32_t p = 0x7f800001u; p <= 0x7fffffffu; ++p) {
-        // A NaN stays a quiet NaN with its sign and leading fraction bits.
-        const std::uint32_t nan = 0x7e00u | ((p >> 13) & 0x3ffu);
-        const bool wrong = float16::narrow(std::bit_cast<float>(p)) != nan ||
-                           float16::narrow(std::bit_cast<float>(p | 0x80000000u)) != (nan | 0x8000u);
-        if (wrong && mismatches++ == 0) {
-            first_mismatch = p;
-        }
-    }
-    EXPECT_EQ(mismatches, 0u) << "first binary32 magnitude pattern narrowed wrongly: 0x" << std::hex
-                              << first_mismatch;
+    check_run(begin, 0x7f800001u, [](std::uint32_t) { return 0x7c00u; });
+    // A NaN stays a quiet NaN with its sign and leading fraction bits.
+    check_run(0x7f800001u, 0x80000000u, [](std::uint32_t p) { return 0x7e00u | ((p >> 13) & 0x3ffu); });
+    EXPECT_EQ(mismatches, 0u) << "first binary32 run narrowed wrongly starts at 0x" << std::hex << first_mismatch;
 }
 
 struct Float16Sum {
