@@ -8,7 +8,9 @@ namespace tarnwell {
 // dst[i] = convert(src[i]) for every i < src.size() (dst must be at least as long). The
 // work goes in fixed blocks so that the compiler vectorises each block whole even at
 // -O2, where its cheap cost model will not vectorise a loop of unknown length; the
-// remainder runs one element at a time.
+// remainder runs one element at a time. Each block is read into a local buffer before
+// any of it is written: types of one width may alias (int16 and the bits of float16),
+// and the buffer spares the compiler a run-time overlap check it would not make.
 template <class S, class D, class Convert>
 inline void transform_elements(std::span<const S> src, std::span<D> dst, Convert convert) noexcept {
     constexpr std::size_t block = 16;
@@ -17,8 +19,12 @@ inline void transform_elements(std::span<const S> src, std::span<D> dst, Convert
     D* out = dst.data();
     std::size_t i = 0;
     for (; i + block <= n; i += block) {
+        S buffer[block];
         for (std::size_t j = 0; j < block; ++j) {
-            out[i + j] = convert(in[i + j]);
+            buffer[j] = in[i + j];
+        }
+        for (std::size_t j = 0; j < block; ++j) {
+            out[i + j] = convert(buffer[j]);
         }
     }
     for (; i < n; ++i) {
@@ -41,9 +47,13 @@ inline std::size_t transform_elements_until(std::span<const S> src, std::span<D>
     D* out = dst.data();
     std::size_t i = 0;
     for (; i + block <= n; i += block) {
+        S buffer[block];
+        for (std::size_t j = 0; j < block; ++j) {
+            buffer[j] = in[i + j];
+        }
         D converted[block];
         for (std::size_t j = 0; j < block; ++j) {
-            converted[j] = convert(in[i + j]);
+            converted[j] = convert(buffer[j]);
         }
         unsigned suspect = 0;
         for (std::size_t j = 0; j < block; ++j) {

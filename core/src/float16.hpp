@@ -58,20 +58,22 @@ public:
         return static_cast<std::uint16_t>(sign | result);
     }
 
-    // binary16 to binary32, exact; a NaN becomes quiet with its fraction at the top.
+    // binary16 to binary32, exact; a NaN becomes quiet with its fraction at the top. Like
+    // narrow, it selects among all cases without branches.
     static constexpr float widen(std::uint16_t h) noexcept {
         const std::uint32_t sign = static_cast<std::uint32_t>(h & 0x8000u) << 16;
         const std::uint32_t exponent = (h >> 10) & 0x1fu;
         const std::uint32_t fraction = h & 0x03ffu;
-        if (exponent == 0x1fu) {
-            const std::uint32_t quiet = fraction != 0 ? 0x00400000u : 0u;
-            return std::bit_cast<float>(sign | 0x7f800000u | quiet | (fraction << 13));
-        }
-        if (exponent == 0) {
-            const float magnitude = static_cast<float>(fraction) * 0x1p-24f;
-            return sign ? -magnitude : magnitude;
-        }
-        return std::bit_cast<float>(sign | ((exponent + 112u) << 23) | (fraction << 13));
+        const std::uint32_t normal = ((exponent + 112u) << 23) | (fraction << 13);
+        const std::uint32_t quiet = fraction != 0 ? 0x00400000u : 0u;
+        const std::uint32_t special = 0x7f800000u | quiet | (fraction << 13);
+        // A subnormal is its fraction in units of 2^-24, normalised in integer arithmetic:
+        // with its top bit at position p it is 1.f * 2^(p - 24), binary32 exponent p + 103,
+        // and the shifted fraction brings its own leading 1 into the exponent field.
+        const auto top = static_cast<std::uint32_t>(31 - std::countl_zero(fraction | 1u));
+        const std::uint32_t subnormal = fraction != 0 ? ((top + 102u) << 23) + (fraction << (23u - top)) : 0u;
+        const std::uint32_t magnitude = exponent == 0x1fu ? special : exponent == 0 ? subnormal : normal;
+        return std::bit_cast<float>(sign | magnitude);
     }
 
 private:
