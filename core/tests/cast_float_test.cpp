@@ -9,12 +9,15 @@
 
 #include "cast_float.hpp"
 #include "nearest_sum.hpp"
+#include "float_reference.hpp"
 #include "rounding_direction.hpp"
 
 namespace tarnwell {
 namespace {
 
 using testing::expect_same_in_every_rounding_direction;
+using testing::make;
+using testing::reference_round;
 
 constexpr RoundingMode kModes[] = {RoundingMode::NearestEven, RoundingMode::TowardsZero, RoundingMode::TowardsPositive,
                                    RoundingMode::TowardsNegative, RoundingMode::NearestAway};
@@ -30,15 +33,6 @@ template <class F>
     }
     return ::testing::AssertionFailure() << "expected " << expected << (std::signbit(expected) ? " (negative)" : "")
                                          << ", got " << actual << (std::signbit(actual) ? " (negative)" : "");
-}
-
-template <class F>
-F make(double value) {
-    if constexpr (std::is_same_v<F, float16>) {
-        return float16(static_cast<float>(value));
-    } else {
-        return static_cast<F>(value);
-    }
 }
 
 struct RoundingCase {
@@ -145,25 +139,6 @@ std::vector<F> rounding_samples(std::size_t count) {
         }
     }
     return values;
-}
-
-// The rounding defined directly by the C library and, for NearestAway, by the formula
-// floor(|x| + 0.5) with the hardware addition (default environment) and the sign of x.
-template <class F>
-F reference_round(F x, RoundingMode mode) {
-    switch (mode) {
-        case RoundingMode::NearestEven:
-            return std::nearbyint(x);
-        case RoundingMode::TowardsZero:
-            return std::trunc(x);
-        case RoundingMode::TowardsPositive:
-            return std::ceil(x);
-        case RoundingMode::TowardsNegative:
-            return std::floor(x);
-        case RoundingMode::NearestAway:
-            return std::copysign(std::floor(std::fabs(x) + F(0.5)), x);
-    }
-    return x;
 }
 
 template <class F>
