@@ -49,12 +49,21 @@ inline constexpr int precision = ElementTraits<F>::fraction_bits + 1;
 // conversion, subtraction of the integral part, a +1 step), so the result is the same in
 // every floating-point environment and needs no rounding instruction.
 template <RoundingMode Mode, BinaryFloat F>
+constexpr F round_below_precision(F x) noexcept;
+
+template <RoundingMode Mode, BinaryFloat F>
 constexpr F round_with_mode(F x) noexcept {
-    constexpr int p = detail::precision<F>;
-    const F a = magnitude(x);
-    if (!(a < power_of_two<F>(p))) {
+    if (!(magnitude(x) < power_of_two<F>(detail::precision<F>))) {
         return x;  // integral already, infinite or NaN
     }
+    return round_below_precision<Mode>(x);
+}
+
+// round_with_mode for a caller that knows |x| < 2^p, where p is the precision of F.
+template <RoundingMode Mode, BinaryFloat F>
+constexpr F round_below_precision(F x) noexcept {
+    constexpr int p = detail::precision<F>;
+    const F a = magnitude(x);
     const auto whole = static_cast<detail::TruncatedInteger<F>>(a);
     const F fraction = a - static_cast<F>(whole);
     const bool odd = (whole & 1) != 0;

@@ -53,12 +53,14 @@ struct FloatToIntRange {
     static constexpr Arithmetic low_limit = static_cast<Arithmetic>(ElementTraits<D>::min);
     static constexpr Arithmetic high_limit =
         power_of_two<Arithmetic>(ElementTraits<D>::bits - (ElementTraits<D>::min < 0 ? 1 : 0));
+    // The largest value of the arithmetic type below high_limit, and whether it is D's
+    // maximum itself (false for the 64-bit types in binary64 and 32-bit ones in binary32).
+    static constexpr Arithmetic below_high_limit = from_bits<Arithmetic>(to_bits(high_limit) - 1);
+    static constexpr bool max_is_exact = static_cast<Arithmetic>(ElementTraits<D>::max) < high_limit;
     // Whether a value inside [lo, hi] can still lie outside D (only at a rounded-up or
     // infinite bound).
     static constexpr bool low_may_overflow = lo < low_limit;
     static constexpr bool high_may_overflow = hi >= high_limit;
-    // binary16 cannot hold the limits of int32 and int64, so those bounds are infinite.
-    static constexpr bool infinite_bounds = is_infinite(lo) || is_infinite(hi);
 };
 
 template <FloatElement F, IntegerElement D>
@@ -79,41 +81,39 @@ constexpr RangePolicy range_policy(std::optional<OutOfRangeMode> mode) noexcept 
     return *mode == OutOfRangeMode::Clamp ? RangePolicy::Clamp : RangePolicy::Wrap;
 }
 
-// An integral or infinite value truncated to D with saturation at both ends; the limit
-// tests that cannot fire for values in [lo, hi] are compiled out unless `any_value`.
+// An integral or infinite value truncated to D with saturation at both ends, without
+// branches: the value is clamped to the powers of two around D (the upper one minus one
+// unit, so that the conversion is defined), and where D's maximum is not a value of the
+// arithmetic type a select puts it in. Unless `any_value`, only the limits that values
+// inside [lo, hi] can pass are applied.
 template <FloatElement F, IntegerElement D, bool any_value>
 constexpr D saturating_truncate(ArithmeticFloat<F> v) noexcept {
     using Range = FloatToIntRange<F, D>;
-    if constexpr (any_value || Range::high_may_overflow) {
-        if (v >= Range::high_limit) {
-            return ElementTraits<D>::max;
-        }
+    constexpr bool clamp_low = any_value || Range::low_may_overflow;
+    constexpr bool clamp_high = any_value || Range::high_may_overflow;
+    auto clamped = v;
+    if constexpr (clamp_low) {
+        clamped = std::max(clamped, Range::low_limit);
     }
-    if constexpr (any_value || Range::low_may_overflow) {
-        if (v < Range::low_limit) {
-            return ElementTraits<D>::min;
-        }
+    if constexpr (clamp_high) {
+        clamped = std::min(clamped, Range::below_high_limit);
     }
-    return static_cast<D>(v);
+    const auto converted = static_cast<D>(clamped);
+    if constexpr (clamp_high && !Range::max_is_exact) {
+        return v >= Range::high_limit ? ElementTraits<D>::max : converted;
+    }
+    return converted;
 }
 
 // Wrap of a finite rounded value r outside [lo, hi]: a = r - lo, m = rem_euclid(a, 2^w),
 // v = m + lo, each rounded to nearest even in the arithmetic type, then saturated. A
 // large r loses low bits in these steps (float64 1e300 wraps to int8 -128), so the
 // steps are kept as they are, with sums that ignore the environment's rounding
-// direction. When every step is exact the result is r modulo 2^w, taken directly.
+// direction.
 template <FloatElement F, IntegerElement D>
 D wrap_out_of_range(ArithmeticFloat<F> r) noexcept {
     using Range = FloatToIntRange<F, D>;
     using Arithmetic = ArithmeticFloat<F>;
-    constexpr int p = precision<Arithmetic>;
-    // With 2^w <= 2^(p-1) and |r| < 2^(p-1), |r - lo|, |m| + 2^w and |m + lo| all stay
-    // below 2^p, so no step rounds.
-    if constexpr (ElementTraits<D>::bits < p) {
-        if (magnitude(r) < power_of_two<Arithmetic>(p - 1)) {
-            return static_cast<D>(static_cast<TruncatedInteger<Arithmetic>>(r));
-        }
-    }
     const Arithmetic a = nearest_even_sum(r, -Range::lo);
     const Arithmetic m = rem_euclid(a, Range::modulus);
     return saturating_truncate<F, D, true>(nearest_even_sum(m, Range::lo));
@@ -128,6 +128,16 @@ inline bool convert_element(F element, D& out) noexcept {
     if (x != x) {
         return false;
     }
+    if constexpr (Policy == RangePolicy::Clamp && Range::max_is_exact) {
+        // Rounding is monotonic and D's limits are integral values of the arithmetic
+        // type, below its precision limit, so clamping before rounding gives the same
+        // result; in this order the rounding needs no test for large values and the
+        // compiler keeps the clamp free of branches.
+        constexpr auto min = static_cast<ArithmeticFloat<F>>(ElementTraits<D>::min);
+        constexpr auto max = static_cast<ArithmeticFloat<F>>(ElementTraits<D>::max);
+        out = static_cast<D>(round_below_precision<Mode>(std::min(std::max(x, min), max)));
+        return true;
+    }
     const auto r = round_with_mode<Mode>(x);
     if constexpr (Policy == RangePolicy::Check) {
         if (r < Range::lo || r > Range::hi) {
@@ -139,15 +149,28 @@ inline bool convert_element(F element, D& out) noexcept {
         // truncating is a saturating truncation.
         out = saturating_truncate<F, D, true>(r);
     } else {
-        if constexpr (Range::infinite_bounds) {
-            if (is_infinite(r)) {
-                return false;  // inside infinite bounds, but an infinity never wraps
+        using Arithmetic = ArithmeticFloat<F>;
+        constexpr int p = precision<Arithmetic>;
+        // With 2^w <= 2^(p-1) and |r| < 2^(p-1), the steps of the reduction never round
+        // (|r - lo|, |m| + 2^w and |m + lo| stay below 2^p), so the result is r modulo
+        // 2^w, except for a rounded-up upper bound, which is in range and saturates.
+        if constexpr (ElementTraits<D>::bits < p) {
+            if (magnitude(r) < power_of_two<Arithmetic>(p - 1)) {
+                if constexpr (Range::high_may_overflow) {
+                    if (r == Range::hi) {
+                        out = ElementTraits<D>::max;
+                        return true;
+                    }
+                }
+                out = static_cast<D>(static_cast<TruncatedInteger<Arithmetic>>(r));
+                return true;
             }
+        }
+        if (is_infinite(r)) {
+            return false;  // even inside infinite bounds, an infinity never wraps
         }
         if (r >= Range::lo && r <= Range::hi) {
             out = saturating_truncate<F, D, false>(r);
-        } else if (is_infinite(r)) {
-            return false;
         } else {
             out = wrap_out_of_range<F, D>(r);
         }
