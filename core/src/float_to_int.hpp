@@ -48,8 +48,8 @@ struct FloatToIntRange {
     static constexpr Arithmetic hi = integer_in_precision_of<F>(ElementTraits<D>::max);
     // 2^w, the number of values of D.
     static constexpr Arithmetic modulus = power_of_two<Arithmetic>(ElementTraits<D>::bits);
-    // The powers of two just outside D: below `low_limit` or from `high_limit` up there
-    // is no value of D to truncate to.
+    // D's minimum and the power of two just above D's maximum: below the one and from
+    // the other up there is no value of D to truncate to.
     static constexpr Arithmetic low_limit = static_cast<Arithmetic>(ElementTraits<D>::min);
     static constexpr Arithmetic high_limit =
         power_of_two<Arithmetic>(ElementTraits<D>::bits - (ElementTraits<D>::min < 0 ? 1 : 0));
@@ -111,18 +111,22 @@ constexpr D saturating_truncate(ArithmeticFloat<F> v) noexcept {
 // steps are kept as they are, with sums that ignore the environment's rounding
 // direction.
 template <FloatElement F, IntegerElement D>
-D wrap_out_of_range(ArithmeticFloat<F> r) noexcept {
+[[gnu::noinline]] D wrap_out_of_range(ArithmeticFloat<F> r) noexcept {
     using Range = FloatToIntRange<F, D>;
     using Arithmetic = ArithmeticFloat<F>;
-    const Arithmetic a = nearest_even_sum(r, -Range::lo);
-    const Arithmetic m = rem_euclid(a, Range::modulus);
-    return saturating_truncate<F, D, true>(nearest_even_sum(m, Range::lo));
+    if constexpr (Range::lo == 0) {
+        return saturating_truncate<F, D, true>(rem_euclid(r, Range::modulus));  // both sums with 0 are exact
+    } else {
+        const Arithmetic a = nearest_even_sum(r, -Range::lo);
+        const Arithmetic m = rem_euclid(a, Range::modulus);
+        return saturating_truncate<F, D, true>(nearest_even_sum(m, Range::lo));
+    }
 }
 
 // Converts one unmapped element into `out`. Returns false, writing nothing, when the
 // element fails; the error is then rebuilt off the hot path by float_to_int_error.
 template <FloatElement F, IntegerElement D, RoundingMode Mode, RangePolicy Policy>
-inline bool convert_element(F element, D& out) noexcept {
+[[gnu::always_inline]] inline bool convert_element(F element, D& out) noexcept {
     using Range = FloatToIntRange<F, D>;
     const auto x = widen_for_arithmetic(element);
     if (x != x) {
