@@ -6,7 +6,7 @@
 
 #include "element_types.hpp"
 #include "float16.hpp"
-#include "float_bits.hpp"
+#include "binary_float.hpp"
 #include "internal_failure.hpp"
 #include "nearest_sum.hpp"
 #include "policy.hpp"
@@ -16,7 +16,7 @@ namespace tarnwell {
 // Calls visit.template operator()<M>() with the mode as a compile-time constant, so
 // that loops can be instantiated once per mode with the mode branch outside them.
 template <class Visitor>
-constexpr decltype(auto) with_rounding_mode(RoundingMode mode, Visitor&& visit) {
+constexpr decltype(auto) dispatch_rounding_mode(RoundingMode mode, Visitor&& visit) {
     switch (mode) {
         case RoundingMode::NearestEven:
             return visit.template operator()<RoundingMode::NearestEven>();
@@ -91,7 +91,7 @@ constexpr F round_below_precision(F x) noexcept {
 
 template <BinaryFloat F>
 constexpr F round_with_mode(F x, RoundingMode mode) {
-    return with_rounding_mode(mode, [x]<RoundingMode M>() { return round_with_mode<M>(x); });
+    return dispatch_rounding_mode(mode, [x]<RoundingMode M>() { return round_with_mode<M>(x); });
 }
 
 // binary16 rounds in binary32 and narrows back; the narrowing is exact, since every
@@ -106,7 +106,7 @@ namespace detail {
 template <BinaryFloat F>
 constexpr bool is_power_of_two_from_one(F m) noexcept {
     using Traits = ElementTraits<F>;
-    constexpr auto fraction_mask = static_cast<FloatBits<F>>((FloatBits<F>{1} << Traits::fraction_bits) - 1);
+    constexpr auto fraction_mask = static_cast<BinaryBits<F>>((BinaryBits<F>{1} << Traits::fraction_bits) - 1);
     const auto bits = to_bits(m);
     return (bits & fraction_mask) == 0 && m >= F(1) && is_finite(m);
 }

@@ -12,17 +12,17 @@ template <class T>
 concept BinaryFloat = std::same_as<T, float> || std::same_as<T, double>;
 
 template <BinaryFloat F>
-using FloatBits = typename ElementTraits<F>::BitPattern;
+using BinaryBits = typename ElementTraits<F>::BitPattern;
 
 // Sign and magnitude are handled on the bit pattern: exact, constexpr, and independent
 // of the floating-point environment.
 template <BinaryFloat F>
-constexpr FloatBits<F> to_bits(F x) noexcept {
-    return std::bit_cast<FloatBits<F>>(x);
+constexpr BinaryBits<F> to_bits(F x) noexcept {
+    return std::bit_cast<BinaryBits<F>>(x);
 }
 
 template <BinaryFloat F>
-constexpr F from_bits(FloatBits<F> bits) noexcept {
+constexpr F from_bits(BinaryBits<F> bits) noexcept {
     return std::bit_cast<F>(bits);
 }
 
@@ -40,7 +40,7 @@ constexpr F magnitude(F x) noexcept {
 template <BinaryFloat F>
 constexpr F copy_sign(F value, F sign) noexcept {
     using Traits = ElementTraits<F>;
-    return from_bits<F>(static_cast<FloatBits<F>>((to_bits(value) & Traits::magnitude_mask) |
+    return from_bits<F>(static_cast<BinaryBits<F>>((to_bits(value) & Traits::magnitude_mask) |
                                                   (to_bits(sign) & Traits::sign_mask)));
 }
 
@@ -59,7 +59,7 @@ template <BinaryFloat F>
 constexpr F power_of_two(int k) noexcept {
     using Traits = ElementTraits<F>;
     constexpr int bias = (1 << (Traits::exponent_bits - 1)) - 1;
-    return from_bits<F>(static_cast<FloatBits<F>>(static_cast<FloatBits<F>>(k + bias) << Traits::fraction_bits));
+    return from_bits<F>(static_cast<BinaryBits<F>>(static_cast<BinaryBits<F>>(k + bias) << Traits::fraction_bits));
 }
 
 }  // namespace tarnwell
