@@ -44,22 +44,10 @@ inline constexpr int precision = ElementTraits<F>::fraction_bits + 1;
 
 }  // namespace detail
 
-// x rounded to an integral value of its own type; NaN and infinities come back unchanged
-// and a zero result has the sign of x. Only exact operations are used (truncating
+// x rounded to an integral value of its own type, for |x| < 2^p (p = the precision of F),
+// with the sign of x kept on a zero result. Only exact operations are used (truncating
 // conversion, subtraction of the integral part, a +1 step), so the result is the same in
 // every floating-point environment and needs no rounding instruction.
-template <RoundingMode Mode, BinaryFloat F>
-constexpr F round_below_precision(F x) noexcept;
-
-template <RoundingMode Mode, BinaryFloat F>
-constexpr F round_with_mode(F x) noexcept {
-    if (!(magnitude(x) < power_of_two<F>(detail::precision<F>))) {
-        return x;  // integral already, infinite or NaN
-    }
-    return round_below_precision<Mode>(x);
-}
-
-// round_with_mode for a caller that knows |x| < 2^p, where p is the precision of F.
 template <RoundingMode Mode, BinaryFloat F>
 constexpr F round_below_precision(F x) noexcept {
     constexpr int p = detail::precision<F>;
@@ -87,6 +75,16 @@ constexpr F round_below_precision(F x) noexcept {
     }
     // whole + 1 is at most 2^p, so the conversion back is exact.
     return copy_sign(static_cast<F>(whole + static_cast<int>(up)), x);
+}
+
+// x rounded to an integral value of its own type; NaN, infinities and every value from
+// 2^p up, all integral already, come back unchanged.
+template <RoundingMode Mode, BinaryFloat F>
+constexpr F round_with_mode(F x) noexcept {
+    if (!(magnitude(x) < power_of_two<F>(detail::precision<F>))) {
+        return x;
+    }
+    return round_below_precision<Mode>(x);
 }
 
 template <BinaryFloat F>
