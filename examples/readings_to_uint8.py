@@ -1,5 +1,5 @@
 """Store float64 sensor readings with gaps as uint8: NaN gaps become the sentinel 255,
-readings are rounded to whole percent and noise below 0 % is clamped to 0."""
+readings are rounded to whole percent and drift below 0 % is clamped to 0."""
 
 import warnings
 
@@ -7,7 +7,7 @@ import numpy as np
 
 from _tarnwell import cast_array
 
-readings = np.array([12.4, np.nan, 99.5, -0.4, 100.5, 47.5, np.nan, 3.49999])
+readings = np.array([12.4, np.nan, 99.5, -3.2, 100.5, 47.5, np.nan, 3.49999])
 SENTINEL = 255
 
 stored = cast_array(readings, target_dtype="uint8", rounding_mode="nearest-even", out_of_range_mode="clamp",
