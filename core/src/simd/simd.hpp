@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "../cast_error.hpp"
 #include "../expected.hpp"
@@ -17,11 +18,38 @@ enum class Coverage : bool { Declined, Handled };
 using FastPathResult = Expected<Coverage, CastError>;
 
 // Preconditions: dst holds at least src.size() elements; the rounding operations never
-// receive NearestAway (they throw InternalFailure if they do).
+// receive NearestAway. A broken precondition throws InternalFailure.
 FastPathResult try_f32_to_u8_clamp(std::span<const float> src, std::span<std::uint8_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_u8_clamp(std::span<const double> src, std::span<std::uint8_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool test_overflow);
+
+// The instruction sets the operations can run on. Declining makes every operation
+// decline; it is always available and is what processors without a suitable vector
+// unit get.
+enum class Level : std::uint8_t { Declining, Neon, Sse41, Avx2, Avx512 };
+
+std::string_view to_str(Level level) noexcept;
+
+// The levels this build can run on this processor, Declining first and the fastest last.
+// The fastest is chosen once, on first use, and serves every call unless pinned.
+std::span<const Level> available_levels() noexcept;
+Level active_level() noexcept;
+
+// Pins the level for its lifetime, so that tests and benchmarks can run each
+// implementation (or the element loops, through Declining) on one machine. Not meant
+// for production code: it changes the level for every thread.
+class ScopedLevel {
+public:
+    // Throws InternalFailure when the level is not available here.
+    explicit ScopedLevel(Level level);
+    ~ScopedLevel();
+    ScopedLevel(const ScopedLevel&) = delete;
+    ScopedLevel& operator=(const ScopedLevel&) = delete;
+
+private:
+    Level previous_;
+};
 
 }  // namespace tarnwell::simd
