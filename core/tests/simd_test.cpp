@@ -21,8 +21,6 @@ namespace {
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double float_max = std::numeric_limits<float>::max();
-constexpr RoundingMode supported_modes[] = {RoundingMode::NearestEven, RoundingMode::TowardsZero,
-                                            RoundingMode::TowardsPositive, RoundingMode::TowardsNegative};
 
 // Errors compare by the bits of their numbers, so that a NaN's sign and payload count.
 bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
