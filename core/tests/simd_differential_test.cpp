@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cast_config.hpp"
+#include "float_to_float.hpp"
 #include "simd/simd.hpp"
 
 // Each fast path against the element loop it replaces, on random slices rich in the
@@ -57,17 +58,8 @@ CastResult element_loop(std::span<const S> src, std::span<D> dst, const CastConf
     return {};
 }
 
-// The element loop for float64 to float32 under NearestEven with no scalar map.
 CastResult element_loop(std::span<const double> src, std::span<float> dst, const CastConfig<double, float>& config) {
-    constexpr double max = std::numeric_limits<float>::max();
-    for (std::size_t i = 0; i < std::min(src.size(), dst.size()); ++i) {
-        const float r = static_cast<float>(src[i]);
-        if (std::isfinite(src[i]) && std::isinf(r) && config.out_of_range != OutOfRangeMode::Clamp) {
-            return Unexpected{OutOfRange{src[i], -max, max}};
-        }
-        dst[i] = r;
-    }
-    return {};
+    return convert_slice_float_to_float_scalar(src, dst, config);
 }
 
 // ---- Comparison helpers.
