@@ -14,6 +14,7 @@
 
 #include "cast_config.hpp"
 #include "float_to_float.hpp"
+#include "float_to_int.hpp"
 #include "simd/simd.hpp"
 
 // Each fast path against the element loop it replaces, on random slices rich in the
@@ -26,36 +27,9 @@ namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-double round_like_loop(double x, RoundingMode mode) {
-    switch (mode) {
-        case RoundingMode::TowardsZero:
-            return std::trunc(x);
-        case RoundingMode::TowardsPositive:
-            return std::ceil(x);
-        case RoundingMode::TowardsNegative:
-            return std::floor(x);
-        default:
-            return std::nearbyint(x);
-    }
-}
-
-// The element loop for float to integer with no scalar map: NaN test, rounding, then the
-// range test under Clamp or no policy.
 template <class S, class D>
 CastResult element_loop(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
-    constexpr double lo = static_cast<double>(std::numeric_limits<D>::min());
-    constexpr double hi = static_cast<double>(std::numeric_limits<D>::max());
-    for (std::size_t i = 0; i < std::min(src.size(), dst.size()); ++i) {
-        if (std::isnan(src[i])) {
-            return Unexpected{NanOrInf{static_cast<double>(src[i])}};
-        }
-        const double r = static_cast<double>(static_cast<S>(round_like_loop(src[i], config.rounding)));
-        if ((r < lo || r > hi) && !config.out_of_range) {
-            return Unexpected{OutOfRange{r, lo, hi}};
-        }
-        dst[i] = static_cast<D>(std::clamp(r, lo, hi));
-    }
-    return {};
+    return convert_slice_float_to_int_scalar(src, dst, config);
 }
 
 CastResult element_loop(std::span<const double> src, std::span<float> dst, const CastConfig<double, float>& config) {

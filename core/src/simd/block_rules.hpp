@@ -8,6 +8,7 @@
 #include <span>
 
 #include "../cast_error.hpp"
+#include "../cast_float.hpp"
 #include "../policy.hpp"
 #include "simd.hpp"
 
@@ -16,20 +17,6 @@
 // the last whole block go one at a time. The vector kernels hand over at the first block
 // they cannot convert themselves, so errors are found and reported here for every level.
 namespace tarnwell::simd::detail {
-
-template <class F>
-F round_supported(F x, RoundingMode mode) noexcept {
-    switch (mode) {
-        case RoundingMode::TowardsZero:
-            return std::trunc(x);
-        case RoundingMode::TowardsPositive:
-            return std::ceil(x);
-        case RoundingMode::TowardsNegative:
-            return std::floor(x);
-        default:
-            return std::nearbyint(x);
-    }
-}
 
 // The integer range of a rounding fast path, and whether leaving it is an error
 // (checked) or saturates (clamped).
@@ -55,7 +42,7 @@ std::optional<CastError> unit_error(std::span<const S> unit, RoundingMode mode, 
     }
     if (rule.checked) {
         for (const S x : unit) {
-            const double r = round_supported(x, mode);
+            const double r = round_with_mode(x, mode);
             if (r < rule.lo || r > rule.hi) {
                 return OutOfRange{static_cast<double>(x), rule.lo, rule.hi};
             }
@@ -75,7 +62,7 @@ FastPathResult finish_rounding(std::span<const S> src, std::span<D> dst, Roundin
             return error;
         }
         for (std::size_t k = 0; k < size; ++k) {
-            const double r = round_supported(unit[k], mode);
+            const double r = round_with_mode(unit[k], mode);
             dst[start + k] = static_cast<D>(std::min(std::max(r, rule.lo), rule.hi));
         }
         return std::nullopt;
