@@ -27,12 +27,13 @@ namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-template <class S, class D>
+template <FloatElement S, IntegerElement D>
 CastResult element_loop(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
     return convert_slice_float_to_int_scalar(src, dst, config);
 }
 
-CastResult element_loop(std::span<const double> src, std::span<float> dst, const CastConfig<double, float>& config) {
+template <FloatElement S, FloatElement D>
+CastResult element_loop(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
     return convert_slice_float_to_float_scalar(src, dst, config);
 }
 
@@ -75,7 +76,7 @@ std::string describe(std::span<const T> values) {
 template <class D>
 std::vector<D> untouched(std::size_t n) {
     std::vector<D> v(n);
-    std::memset(v.data(), 0x5a, v.size() * sizeof(D));
+    std::memset(static_cast<void*>(v.data()), 0x5a, v.size() * sizeof(D));
     return v;
 }
 
@@ -323,6 +324,84 @@ TEST(SimdAgainstElementLoop, Float64ToFloat32Nearest) {
         }
     }
 }
+
+// The binary16 paths keep the element loop's outcome in full, destination included; on
+// levels without half-precision instructions they decline and write nothing.
+template <class S>
+ValuePool<S> float16_narrowing_pool() {
+    auto special = with_nans_and_infinities(around<S>({65504.0, 65520.0, 65519.998046875, 65519.0, 65505.0, -65520.0,
+                                                        1.0 + 0x1p-11, 0x1p-24, 0x1p-25, 0x1p-14, -0x1p-25, 1e30}));
+    using Bits = std::conditional_t<sizeof(S) == 8, std::uint64_t, std::uint32_t>;
+    special.push_back(std::bit_cast<S>(std::bit_cast<Bits>(std::numeric_limits<S>::infinity()) | 1u));  // signalling
+    return {special, -7e4, 7e4};
+}
+
+template <class S>
+void check_float16_narrowing(FastPathResult (*path)(std::span<const S>, std::span<float16>, bool)) {
+    std::mt19937_64 rng(20261213);
+    const auto pool = float16_narrowing_pool<S>();
+    for (const Level level : available_levels()) {
+        const ScopedLevel pinned(level);
+        for (const bool test_overflow : {true, false}) {
+            const std::optional<OutOfRangeMode> policy =
+                test_overflow ? std::nullopt : std::optional(OutOfRangeMode::Clamp);
+            for (const std::size_t n : lengths()) {
+                for (int trial = 0; trial < slices_per_length; ++trial) {
+                    const auto src = random_slice(rng, pool, n, n > 40 ? 0.001 * trial : 0.02 * trial);
+                    const auto loop = run_loop<S, float16>(src, policy, RoundingMode::NearestEven);
+                    auto dst = untouched<float16>(n);
+                    const auto result = path(src, dst, test_overflow);
+                    const std::string context = std::string(to_str(level)) + (test_overflow ? " tested" : " untested") +
+                                                " n=" + std::to_string(n);
+                    ASSERT_TRUE(result || !loop.result) << context;
+                    if (result && *result == Coverage::Declined) {
+                        ASSERT_TRUE(std::memcmp(dst.data(), untouched<float16>(n).data(), n * sizeof(float16)) == 0)
+                            << context;
+                        continue;
+                    }
+                    FastPathOutcome<float16> expected{std::nullopt, loop.dst};
+                    if (!loop.result) {
+                        expected.error = loop.result.error();
+                    }
+                    expect_match<float16>(result, dst, expected, context);
+                    if (testing::Test::HasFatalFailure()) {
+                        return;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(SimdAgainstElementLoop, Float32ToFloat16Nearest) { check_float16_narrowing<float>(try_f32_to_f16_nearest); }
+
+TEST(SimdAgainstElementLoop, Float64ToFloat16Nearest) { check_float16_narrowing<double>(try_f64_to_f16_nearest); }
+
+// Every binary16 pattern, in a slice whose length leaves a tail.
+template <class D>
+void check_float16_widening(FastPathResult (*path)(std::span<const float16>, std::span<D>)) {
+    std::vector<float16> src;
+    for (std::uint32_t bits = 0; bits <= 0xffff; ++bits) {
+        src.push_back(float16::from_bits(static_cast<std::uint16_t>(bits)));
+    }
+    src.push_back(float16::from_bits(0x7d01));
+    const auto loop = run_loop<float16, D>(src, std::nullopt, RoundingMode::TowardsZero);
+    for (const Level level : available_levels()) {
+        const ScopedLevel pinned(level);
+        auto dst = untouched<D>(src.size());
+        const auto result = path(src, dst);
+        ASSERT_TRUE(result) << to_str(level);
+        const auto& expected = *result == Coverage::Handled ? loop.dst : untouched<D>(src.size());
+        for (std::size_t i = 0; i < src.size(); ++i) {
+            ASSERT_TRUE(std::memcmp(&dst[i], &expected[i], sizeof(D)) == 0)
+                << to_str(level) << ": pattern " << src[i].bits() << " gives " << static_cast<double>(dst[i]);
+        }
+    }
+}
+
+TEST(SimdAgainstElementLoop, Float16ToFloat32) { check_float16_widening<float>(try_f16_to_f32); }
+
+TEST(SimdAgainstElementLoop, Float16ToFloat64) { check_float16_widening<double>(try_f16_to_f64); }
 
 }  // namespace
 }  // namespace tarnwell::simd

@@ -171,6 +171,10 @@ constexpr KernelTable neon_kernels = {
     &with_rounding<F64ToI32Clamp, double, std::int32_t>,
     &with_rounding<F64ToI32Check, double, std::int32_t>,
     &f64_to_f32_nearest,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 constexpr std::array<LevelKernels, 1> levels = {{{Level::Neon, &neon_kernels}}};

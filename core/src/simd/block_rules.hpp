@@ -9,6 +9,7 @@
 
 #include "../cast_error.hpp"
 #include "../cast_float.hpp"
+#include "../float16.hpp"
 #include "../policy.hpp"
 #include "simd.hpp"
 
@@ -90,6 +91,22 @@ inline FastPathResult find_float32_overflow(std::span<const double> src, std::sp
         if (std::isfinite(src[i]) && std::isinf(dst[i])) {
             return Unexpected{OutOfRange{src[i], -max_finite, max_finite}};
         }
+    }
+    return Coverage::Handled;
+}
+
+// Narrows the elements from `from` on one at a time, as the element loop does: an
+// overflow (a finite source with an infinite result), when tested, stops before the
+// failing element is written.
+template <class S>
+FastPathResult finish_float16_narrowing(std::span<const S> src, std::span<float16> dst, bool test_overflow,
+                                        std::size_t from) {
+    for (std::size_t i = from; i < src.size(); ++i) {
+        const float16 r(static_cast<float>(src[i]));
+        if (test_overflow && std::isfinite(src[i]) && (r.bits() & 0x7fffu) == 0x7c00u) {
+            return Unexpected{OutOfRange{static_cast<double>(src[i]), -65504.0, 65504.0}};
+        }
+        dst[i] = r;
     }
     return Coverage::Handled;
 }

@@ -26,6 +26,15 @@ struct KernelTable {
     std::size_t (*f64_to_i32_clamp)(const double* src, std::int32_t* dst, std::size_t n, RoundingMode mode);
     std::size_t (*f64_to_i32_check)(const double* src, std::int32_t* dst, std::size_t n, RoundingMode mode);
     std::size_t (*f64_to_f32_nearest)(const double* src, float* dst, std::size_t n, bool test_overflow);
+
+    // The binary16 kernels, null where the level has no half-precision conversions (the
+    // operations then decline). Narrowing writes whole blocks up to the first block that
+    // holds an overflow when test_overflow is set, and returns the number written;
+    // widening converts all n elements.
+    std::size_t (*f32_to_f16_nearest)(const float* src, float16* dst, std::size_t n, bool test_overflow);
+    std::size_t (*f64_to_f16_nearest)(const double* src, float16* dst, std::size_t n, bool test_overflow);
+    void (*f16_to_f32)(const float16* src, float* dst, std::size_t n);
+    void (*f16_to_f64)(const float16* src, double* dst, std::size_t n);
 };
 
 struct LevelKernels {

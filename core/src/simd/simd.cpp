@@ -76,6 +76,30 @@ FastPathResult run_rounding(RoundingKernel<S, D> KernelTable::*kernel, std::span
     return detail::finish_rounding<Block>(src, dst, mode, rule, done);
 }
 
+template <class S>
+FastPathResult run_float16_narrowing(std::size_t (*KernelTable::*kernel)(const S*, float16*, std::size_t, bool),
+                                     std::span<const S> src, std::span<float16> dst, bool test_overflow) {
+    require_room(src, dst);
+    const KernelTable* kernels = active_kernels().load(std::memory_order_relaxed);
+    if (kernels == nullptr || kernels->*kernel == nullptr) {
+        return Coverage::Declined;
+    }
+    const std::size_t done = (kernels->*kernel)(src.data(), dst.data(), src.size(), test_overflow);
+    return detail::finish_float16_narrowing(src, dst, test_overflow, done);
+}
+
+template <class D>
+FastPathResult run_float16_widening(void (*KernelTable::*kernel)(const float16*, D*, std::size_t),
+                                    std::span<const float16> src, std::span<D> dst) {
+    require_room(src, dst);
+    const KernelTable* kernels = active_kernels().load(std::memory_order_relaxed);
+    if (kernels == nullptr || kernels->*kernel == nullptr) {
+        return Coverage::Declined;
+    }
+    (kernels->*kernel)(src.data(), dst.data(), src.size());
+    return Coverage::Handled;
+}
+
 }  // namespace
 
 FastPathResult try_f32_to_u8_clamp(std::span<const float> src, std::span<std::uint8_t> dst, RoundingMode mode) {
@@ -102,6 +126,22 @@ FastPathResult try_f64_to_f32_nearest(std::span<const double> src, std::span<flo
     }
     const std::size_t scan_from = kernels->f64_to_f32_nearest(src.data(), dst.data(), src.size(), test_overflow);
     return detail::find_float32_overflow(src, dst, scan_from);
+}
+
+FastPathResult try_f32_to_f16_nearest(std::span<const float> src, std::span<float16> dst, bool test_overflow) {
+    return run_float16_narrowing(&KernelTable::f32_to_f16_nearest, src, dst, test_overflow);
+}
+
+FastPathResult try_f64_to_f16_nearest(std::span<const double> src, std::span<float16> dst, bool test_overflow) {
+    return run_float16_narrowing(&KernelTable::f64_to_f16_nearest, src, dst, test_overflow);
+}
+
+FastPathResult try_f16_to_f32(std::span<const float16> src, std::span<float> dst) {
+    return run_float16_widening(&KernelTable::f16_to_f32, src, dst);
+}
+
+FastPathResult try_f16_to_f64(std::span<const float16> src, std::span<double> dst) {
+    return run_float16_widening(&KernelTable::f16_to_f64, src, dst);
 }
 
 std::string_view to_str(Level level) noexcept {

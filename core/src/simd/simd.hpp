@@ -6,6 +6,7 @@
 
 #include "../cast_error.hpp"
 #include "../expected.hpp"
+#include "../float16.hpp"
 #include "../policy.hpp"
 
 // Vector fast paths for the hottest pairs. Each operation either reports an error, or
@@ -24,6 +25,16 @@ FastPathResult try_f64_to_u8_clamp(std::span<const double> src, std::span<std::u
 FastPathResult try_f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool test_overflow);
+
+// binary16 conversions with the processor's half-precision instructions, for slices with
+// no scalar map. Unlike the operations above they keep the element loop's outcome in
+// full: after an overflow error the elements before the failing one are written and the
+// rest are untouched. Narrowing rounds to nearest, ties to even (float64 through binary32
+// first, as the element loop does).
+FastPathResult try_f32_to_f16_nearest(std::span<const float> src, std::span<float16> dst, bool test_overflow);
+FastPathResult try_f64_to_f16_nearest(std::span<const double> src, std::span<float16> dst, bool test_overflow);
+FastPathResult try_f16_to_f32(std::span<const float16> src, std::span<float> dst);
+FastPathResult try_f16_to_f64(std::span<const float16> src, std::span<double> dst);
 
 // The instruction sets the operations can run on. Declining makes every operation
 // decline; it is always available and is what processors without a suitable vector

@@ -331,6 +331,94 @@ TARNWELL_TARGET std::size_t f64_to_f32_nearest(const double* src, float* dst, st
 
 }  // namespace avx2
 
+// binary16 conversions with the half-precision instructions, which every processor with
+// AVX2 here also has; the AVX-512 level uses them too. The instructions round to nearest,
+// ties to even, and quieten NaNs keeping their sign and leading fraction bits, exactly as
+// the software conversions do.
+namespace f16c {
+
+#define TARNWELL_TARGET __attribute__((target("avx2,f16c")))
+
+// Finite magnitudes from which binary16 rounding overflows: 65504 plus half its unit in
+// the last place; from binary64 a little lower, since the values from there up round to
+// 65520 in binary32 first.
+constexpr float float32_to_f16_overflow = 65520.0f;
+constexpr double float64_to_f16_overflow = 65519.998046875;
+
+TARNWELL_TARGET inline bool any_overflow(__m256 x) {
+    const __m256 magnitude = _mm256_and_ps(x, _mm256_castsi256_ps(_mm256_set1_epi32(0x7fff'ffff)));
+    const __m256 overflows = _mm256_and_ps(_mm256_cmp_ps(magnitude, _mm256_set1_ps(float32_to_f16_overflow), _CMP_GE_OQ),
+                                           _mm256_cmp_ps(magnitude, _mm256_set1_ps(__builtin_inff()), _CMP_LT_OQ));
+    return _mm256_testz_ps(overflows, overflows) == 0;
+}
+
+TARNWELL_TARGET inline bool any_overflow(__m256d x) {
+    const __m256d magnitude = _mm256_and_pd(x, _mm256_castsi256_pd(_mm256_set1_epi64x(0x7fff'ffff'ffff'ffff)));
+    const __m256d overflows =
+        _mm256_and_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(float64_to_f16_overflow), _CMP_GE_OQ),
+                      _mm256_cmp_pd(magnitude, _mm256_set1_pd(__builtin_inf()), _CMP_LT_OQ));
+    return _mm256_testz_pd(overflows, overflows) == 0;
+}
+
+TARNWELL_TARGET inline void store_halves(float16* dst, __m256 x) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), _mm256_cvtps_ph(x, _MM_FROUND_TO_NEAREST_INT));
+}
+
+TARNWELL_TARGET inline __m256 load_halves(const float16* src) {
+    return _mm256_cvtph_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)));
+}
+
+TARNWELL_TARGET std::size_t f32_to_f16_nearest(const float* src, float16* dst, std::size_t n, bool test_overflow) {
+    std::size_t i = 0;
+    for (; n - i >= 8; i += 8) {
+        const __m256 x = _mm256_loadu_ps(src + i);
+        if (test_overflow && any_overflow(x)) {
+            break;
+        }
+        store_halves(dst + i, x);
+    }
+    return i;
+}
+
+TARNWELL_TARGET std::size_t f64_to_f16_nearest(const double* src, float16* dst, std::size_t n, bool test_overflow) {
+    std::size_t i = 0;
+    for (; n - i >= 8; i += 8) {
+        const __m256d a = _mm256_loadu_pd(src + i);
+        const __m256d b = _mm256_loadu_pd(src + i + 4);
+        if (test_overflow && (any_overflow(a) || any_overflow(b))) {
+            break;
+        }
+        store_halves(dst + i, _mm256_set_m128(_mm256_cvtpd_ps(b), _mm256_cvtpd_ps(a)));
+    }
+    return i;
+}
+
+TARNWELL_TARGET void f16_to_f32(const float16* src, float* dst, std::size_t n) {
+    std::size_t i = 0;
+    for (; n - i >= 8; i += 8) {
+        _mm256_storeu_ps(dst + i, load_halves(src + i));
+    }
+    for (; i < n; ++i) {
+        dst[i] = static_cast<float>(src[i]);
+    }
+}
+
+TARNWELL_TARGET void f16_to_f64(const float16* src, double* dst, std::size_t n) {
+    std::size_t i = 0;
+    for (; n - i >= 8; i += 8) {
+        const __m256 x = load_halves(src + i);
+        _mm256_storeu_pd(dst + i, _mm256_cvtps_pd(_mm256_castps256_ps128(x)));
+        _mm256_storeu_pd(dst + i + 4, _mm256_cvtps_pd(_mm256_extractf128_ps(x, 1)));
+    }
+    for (; i < n; ++i) {
+        dst[i] = static_cast<double>(src[i]);
+    }
+}
+
+#undef TARNWELL_TARGET
+
+}  // namespace f16c
+
 // GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge operand of
 // unmasked operations, which its flow analysis then reports as uninitialised.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -481,6 +569,10 @@ constexpr KernelTable sse41_kernels = {
     &with_rounding<sse41::F64ToI32Clamp, double, std::int32_t>,
     &with_rounding<sse41::F64ToI32Check, double, std::int32_t>,
     &sse41::f64_to_f32_nearest,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 constexpr KernelTable avx2_kernels = {
@@ -489,6 +581,10 @@ constexpr KernelTable avx2_kernels = {
     &with_rounding<avx2::F64ToI32Clamp, double, std::int32_t>,
     &with_rounding<avx2::F64ToI32Check, double, std::int32_t>,
     &avx2::f64_to_f32_nearest,
+    &f16c::f32_to_f16_nearest,
+    &f16c::f64_to_f16_nearest,
+    &f16c::f16_to_f32,
+    &f16c::f16_to_f64,
 };
 
 constexpr KernelTable avx512_kernels = {
@@ -497,6 +593,10 @@ constexpr KernelTable avx512_kernels = {
     &with_rounding<avx512::F64ToI32Clamp, double, std::int32_t>,
     &with_rounding<avx512::F64ToI32Check, double, std::int32_t>,
     &avx512::f64_to_f32_nearest,
+    &f16c::f32_to_f16_nearest,
+    &f16c::f64_to_f16_nearest,
+    &f16c::f16_to_f32,
+    &f16c::f16_to_f64,
 };
 
 }  // namespace
@@ -509,10 +609,13 @@ std::span<const LevelKernels> platform_levels() noexcept {
         if (__builtin_cpu_supports("sse4.1")) {
             levels[count++] = {Level::Sse41, &sse41_kernels};
         }
-        if (__builtin_cpu_supports("avx2")) {
+        // The processors with AVX2 or AVX-512 also have the half-precision conversions;
+        // the test only keeps a level from a processor that lacks them.
+        const bool halves = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("f16c");
+        if (halves) {
             levels[count++] = {Level::Avx2, &avx2_kernels};
         }
-        if (__builtin_cpu_supports("avx512f")) {
+        if (halves && __builtin_cpu_supports("avx512f")) {
             levels[count++] = {Level::Avx512, &avx512_kernels};
         }
         return std::pair{levels, count};
