@@ -13,6 +13,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "cast_config.hpp"
@@ -63,7 +64,11 @@ std::vector<T> uniform(std::size_t n, double lo, double hi, std::uint64_t seed) 
     std::uniform_real_distribution<double> dist(lo, hi);
     std::vector<T> v(n);
     for (auto& x : v) {
-        x = static_cast<T>(dist(rng));
+        if constexpr (std::is_same_v<T, float16>) {
+            x = float16(static_cast<float>(dist(rng)));
+        } else {
+            x = static_cast<T>(dist(rng));
+        }
     }
     return v;
 }
@@ -90,16 +95,17 @@ Operation float_to_int(const char* name, std::optional<OutOfRangeMode> policy, d
             sizeof(S), sizeof(D)};
 }
 
-Operation float64_to_float32(const char* name, std::optional<OutOfRangeMode> policy) {
-    auto src = std::make_shared<std::vector<double>>(uniform<double>(large_elements, -1e30, 1e30, 43));
-    auto dst = std::make_shared<std::vector<float>>(large_elements);
-    const CastConfig<double, float> config{{}, policy, RoundingMode::NearestEven};
+template <class S, class D>
+Operation float_to_float(const char* name, std::optional<OutOfRangeMode> policy, double lo, double hi) {
+    auto src = std::make_shared<std::vector<S>>(uniform<S>(large_elements, lo, hi, 43));
+    auto dst = std::make_shared<std::vector<D>>(large_elements);
+    const CastConfig<S, D> config{{}, policy, RoundingMode::NearestEven};
     return {name,
             [=](std::size_t n) {
-                return convert_slice_float_to_float<double, float>(std::span<const double>(*src).first(n),
-                                                                   std::span<float>(*dst).first(n), config);
+                return convert_slice_float_to_float<S, D>(std::span<const S>(*src).first(n), std::span<D>(*dst).first(n),
+                                                          config);
             },
-            sizeof(double), sizeof(float)};
+            sizeof(S), sizeof(D)};
 }
 
 // Times memcpy, the element loop and every vector level on the first n elements, each
@@ -146,8 +152,12 @@ int main() {
         float_to_int<double, std::uint8_t>("f64->u8 clamp", OutOfRangeMode::Clamp, -10.0, 265.0),
         float_to_int<double, std::int32_t>("f64->i32 clamp", OutOfRangeMode::Clamp, -3e9, 3e9),
         float_to_int<double, std::int32_t>("f64->i32 no policy", std::nullopt, -2e9, 2e9),
-        float64_to_float32("f64->f32 no policy", std::nullopt),
-        float64_to_float32("f64->f32 clamp", OutOfRangeMode::Clamp),
+        float_to_float<double, float>("f64->f32 no policy", std::nullopt, -1e30, 1e30),
+        float_to_float<double, float>("f64->f32 clamp", OutOfRangeMode::Clamp, -1e30, 1e30),
+        float_to_float<float, float16>("f32->f16 no policy", std::nullopt, -6e4, 6e4),
+        float_to_float<double, float16>("f64->f16 no policy", std::nullopt, -6e4, 6e4),
+        float_to_float<float16, float>("f16->f32", std::nullopt, -6e4, 6e4),
+        float_to_float<float16, double>("f16->f64", std::nullopt, -6e4, 6e4),
     };
     std::printf("nearest-even; medians of %d interleaved runs; memcpy moves the bytes read plus written\n"
                 "(half each way); loop = element loop (Declining pinned); best = fastest level here\n",
