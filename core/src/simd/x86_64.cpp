@@ -1,3 +1,4 @@
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <algorithm>
@@ -599,6 +600,12 @@ constexpr KernelTable avx512_kernels = {
     &f16c::f16_to_f64,
 };
 
+// Not every compiler's feature test knows F16C, so ask the processor directly.
+bool has_f16c() noexcept {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0 && (ecx & bit_F16C) != 0;
+}
+
 }  // namespace
 
 std::span<const LevelKernels> platform_levels() noexcept {
@@ -611,7 +618,7 @@ std::span<const LevelKernels> platform_levels() noexcept {
         }
         // The processors with AVX2 or AVX-512 also have the half-precision conversions;
         // the test only keeps a level from a processor that lacks them.
-        const bool halves = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("f16c");
+        const bool halves = __builtin_cpu_supports("avx2") && has_f16c();
         if (halves) {
             levels[count++] = {Level::Avx2, &avx2_kernels};
         }
