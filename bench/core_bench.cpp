@@ -102,8 +102,8 @@ Operation float_to_float(const char* name, std::optional<OutOfRangeMode> policy,
     const CastConfig<S, D> config{{}, policy, RoundingMode::NearestEven};
     return {name,
             [=](std::size_t n) {
-                return convert_slice_float_to_float<S, D>(std::span<const S>(*src).first(n), std::span<D>(*dst).first(n),
-                                                          config);
+                return convert_slice_float_to_float<S, D>(std::span<const S>(*src).first(n),
+                                                          std::span<D>(*dst).first(n), config);
             },
             sizeof(S), sizeof(D)};
 }

@@ -198,7 +198,11 @@ TEST_P(SimdLevel, Float64ToInt32Cases) {
          RoundingMode::NearestEven,
          std::nullopt,
          {-2147483648.0, 2147483647, -2147483648.0, 2147483647, -2147483648.0}},
-        {"NaN stops before its pair", {1, 2, 3, nan, 5}, RoundingMode::TowardsZero, NanOrInf{nan}, {1, 2, nan, nan, nan}},
+        {"NaN stops before its pair",
+         {1, 2, 3, nan, 5},
+         RoundingMode::TowardsZero,
+         NanOrInf{nan},
+         {1, 2, nan, nan, nan}},
     };
     for (const auto& c : clamped) {
         auto dst = untouched<std::int32_t>(c.dst.size());

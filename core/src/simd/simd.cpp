@@ -65,7 +65,8 @@ template <class S, class D>
 using RoundingKernel = std::size_t (*)(const S*, D*, std::size_t, RoundingMode);
 
 template <std::size_t Block, class S, class D>
-FastPathResult run_rounding(RoundingKernel<S, D> KernelTable::*kernel, std::span<const S> src, std::span<D> dst, RoundingMode mode, detail::IntegerRule rule) {
+FastPathResult run_rounding(RoundingKernel<S, D> KernelTable::*kernel, std::span<const S> src, std::span<D> dst,
+                            RoundingMode mode, detail::IntegerRule rule) {
     require_rounding_mode(mode);
     require_room(src, dst);
     const KernelTable* kernels = active_kernels().load(std::memory_order_relaxed);

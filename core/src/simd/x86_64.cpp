@@ -348,8 +348,9 @@ constexpr double float64_to_f16_overflow = 65519.998046875;
 
 TARNWELL_TARGET inline bool any_overflow(__m256 x) {
     const __m256 magnitude = _mm256_and_ps(x, _mm256_castsi256_ps(_mm256_set1_epi32(0x7fff'ffff)));
-    const __m256 overflows = _mm256_and_ps(_mm256_cmp_ps(magnitude, _mm256_set1_ps(float32_to_f16_overflow), _CMP_GE_OQ),
-                                           _mm256_cmp_ps(magnitude, _mm256_set1_ps(__builtin_inff()), _CMP_LT_OQ));
+    const __m256 overflows =
+        _mm256_and_ps(_mm256_cmp_ps(magnitude, _mm256_set1_ps(float32_to_f16_overflow), _CMP_GE_OQ),
+                      _mm256_cmp_ps(magnitude, _mm256_set1_ps(__builtin_inff()), _CMP_LT_OQ));
     return _mm256_testz_ps(overflows, overflows) == 0;
 }
 
@@ -446,7 +447,8 @@ TARNWELL_TARGET inline __m128i round_clamp_to_bytes(__m512 x) {
 
 // Sixteen in-range integral doubles to sixteen bytes.
 TARNWELL_TARGET inline __m128i to_bytes(__m512d low, __m512d high) {
-    const __m512i ints = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(low)), _mm512_cvttpd_epi32(high), 1);
+    const __m512i ints =
+        _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(low)), _mm512_cvttpd_epi32(high), 1);
     return _mm512_cvtepi32_epi8(ints);
 }
 
@@ -502,8 +504,10 @@ struct F64ToI32Clamp {
             if (_mm512_cmp_pd_mask(a, b, _CMP_UNORD_Q) != 0) {
                 break;
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm512_cvttpd_epi32(round_clamp<M>(a, lo, hi)));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8), _mm512_cvttpd_epi32(round_clamp<M>(b, lo, hi)));
+            const __m256i low = _mm512_cvttpd_epi32(round_clamp<M>(a, lo, hi));
+            const __m256i high = _mm512_cvttpd_epi32(round_clamp<M>(b, lo, hi));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), low);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8), high);
         }
         return i;
     }
@@ -519,9 +523,9 @@ struct F64ToI32Check {
             const __m512d ra = _mm512_roundscale_pd(_mm512_loadu_pd(src + i), rounding_imm<M>);
             const __m512d rb = _mm512_roundscale_pd(_mm512_loadu_pd(src + i + 8), rounding_imm<M>);
             // NaN rounds to NaN, which fails the ordered "within range" test.
-            const __mmask8 inside_a = _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(ra, lo, _CMP_GE_OQ), ra, hi, _CMP_LE_OQ);
-            const __mmask8 inside_b = _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(rb, lo, _CMP_GE_OQ), rb, hi, _CMP_LE_OQ);
-            if ((inside_a & inside_b) != 0xff) {
+            const __mmask8 above_lo = _mm512_cmp_pd_mask(ra, lo, _CMP_GE_OQ) & _mm512_cmp_pd_mask(rb, lo, _CMP_GE_OQ);
+            const __mmask8 below_hi = _mm512_cmp_pd_mask(ra, hi, _CMP_LE_OQ) & _mm512_cmp_pd_mask(rb, hi, _CMP_LE_OQ);
+            if ((above_lo & below_hi) != 0xff) {
                 break;
             }
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), _mm512_cvttpd_epi32(ra));
