@@ -59,11 +59,11 @@ void require_room(std::span<const S> src, std::span<D> dst) {
     }
 }
 
-// Shared shape of the four rounding operations: vector blocks first, then the block
-// rules from where the kernel stopped.
 template <class S, class D>
 using RoundingKernel = std::size_t (*)(const S*, D*, std::size_t, RoundingMode);
 
+// Shared shape of the four rounding operations: vector blocks first, then the block
+// rules from where the kernel stopped.
 template <std::size_t Block, class S, class D>
 FastPathResult run_rounding(RoundingKernel<S, D> KernelTable::*kernel, std::span<const S> src, std::span<D> dst,
                             RoundingMode mode, detail::IntegerRule rule) {
@@ -77,6 +77,7 @@ FastPathResult run_rounding(RoundingKernel<S, D> KernelTable::*kernel, std::span
     return detail::finish_rounding<Block>(src, dst, mode, rule, done);
 }
 
+// The binary16 operations decline on levels without half-precision kernels.
 template <class S>
 FastPathResult run_float16_narrowing(std::size_t (*KernelTable::*kernel)(const S*, float16*, std::size_t, bool),
                                      std::span<const S> src, std::span<float16> dst, bool test_overflow) {

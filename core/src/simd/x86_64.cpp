@@ -15,6 +15,7 @@
 // supports are found once at run time. Larger levels convert several blocks per step;
 // a step that meets a NaN (or, when checking, an out-of-range value) is left to the block
 // rules, which find the failing block, so the outcome is that of 8- and 2-element blocks.
+// The binary16 kernels need the half-precision instructions, which SSE4.1 lacks.
 namespace tarnwell::simd::detail {
 namespace {
 
@@ -44,8 +45,8 @@ constexpr double float32_overflow = 3.4028235677973366e38;
 // the failing element starts near it instead of at the beginning.
 constexpr std::size_t overflow_chunk = 1024;
 
-// Converts the odd last element (if any) of a float32 narrowing and says where the
-// overflow scan must begin, given the first flagged chunk.
+// Converts the elements after the last whole vector step of a float32 narrowing and says
+// where the overflow scan must begin, given the first flagged chunk.
 inline std::size_t finish_narrowing(const double* src, float* dst, std::size_t n, std::size_t whole,
                                     std::size_t first_flagged, bool test_overflow) {
     for (std::size_t i = whole; i < n; ++i) {
