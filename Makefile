@@ -48,12 +48,39 @@ cross-test: apt-deps
 		ctest --test-dir $(BUILD)/aarch64 --output-on-failure -j$(JOBS); \
 	fi
 
-py-test:
-	@echo "the Python module is not built yet"
+# Each virtual environment is made once from $(PYTHON): .venv with the newest NumPy 2,
+# .venv-numpy1 with NumPy 1.26, both with what the tests import.
+PY_TEST_PACKAGES := pytest
+WHEEL_DIR := $(BUILD)/wheel
 
-demo:
-	cmake -S . -B $(BUILD)/demo -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(BUILD)/demo -j$(JOBS)
+$(VENV)/.ready:
+	$(PYTHON) -m venv $(VENV)
+	$(VENV)/bin/python -m pip install -q --upgrade pip
+	$(VENV)/bin/python -m pip install -q --upgrade "numpy>=2,<3" $(PY_TEST_PACKAGES)
+	touch $@
+
+$(VENV_NUMPY1)/.ready:
+	$(PYTHON) -m venv $(VENV_NUMPY1)
+	$(VENV_NUMPY1)/bin/python -m pip install -q --upgrade pip
+	$(VENV_NUMPY1)/bin/python -m pip install -q "numpy==1.26.*" $(PY_TEST_PACKAGES)
+	touch $@
+
+# One wheel, built with warnings as errors, is tested under both NumPy generations.
+# pytest's own exit status stands: a run that collects no test (status 5) fails.
+py-test: $(VENV)/.ready $(VENV_NUMPY1)/.ready
+	rm -rf $(WHEEL_DIR)
+	$(VENV)/bin/python -m pip wheel -q --no-deps -w $(WHEEL_DIR) -Ccmake.define.TARNWELL_WERROR=ON .
+	$(VENV)/bin/python -m pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/tarnwell-*.whl
+	$(VENV_NUMPY1)/bin/python -m pip install -q --force-reinstall --no-deps $(WHEEL_DIR)/tarnwell-*.whl
+	$(VENV)/bin/python -m pytest -q -p no:cacheprovider tests
+	$(VENV_NUMPY1)/bin/python -m pytest -q -p no:cacheprovider tests
+
+demo: $(VENV)/.ready
+	$(VENV)/bin/python -m pip install -q --force-reinstall --no-deps .
+	@for example in examples/*.py; do \
+		echo "== $$example"; \
+		$(VENV)/bin/python $$example || exit 1; \
+	done
 
 bench: apt-deps
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTARNWELL_BUILD_BENCH=ON

@@ -6,31 +6,12 @@
 
 #include "element_types.hpp"
 #include "float16.hpp"
-#include "binary_float.hpp"
+#include "float_bits.hpp"
 #include "internal_failure.hpp"
 #include "nearest_sum.hpp"
 #include "policy.hpp"
 
 namespace tarnwell {
-
-// Calls visit.template operator()<M>() with the mode as a compile-time constant, so
-// that loops can be instantiated once per mode with the mode branch outside them.
-template <class Visitor>
-constexpr decltype(auto) dispatch_rounding_mode(RoundingMode mode, Visitor&& visit) {
-    switch (mode) {
-        case RoundingMode::NearestEven:
-            return visit.template operator()<RoundingMode::NearestEven>();
-        case RoundingMode::TowardsZero:
-            return visit.template operator()<RoundingMode::TowardsZero>();
-        case RoundingMode::TowardsPositive:
-            return visit.template operator()<RoundingMode::TowardsPositive>();
-        case RoundingMode::TowardsNegative:
-            return visit.template operator()<RoundingMode::TowardsNegative>();
-        case RoundingMode::NearestAway:
-            return visit.template operator()<RoundingMode::NearestAway>();
-    }
-    throw InternalFailure("rounding mode outside its enumeration");
-}
 
 namespace detail {
 
@@ -89,7 +70,7 @@ constexpr F round_with_mode(F x) noexcept {
 
 template <BinaryFloat F>
 constexpr F round_with_mode(F x, RoundingMode mode) {
-    return dispatch_rounding_mode(mode, [x]<RoundingMode M>() { return round_with_mode<M>(x); });
+    return with_rounding_mode(mode, [x]<RoundingMode M>() { return round_with_mode<M>(x); });
 }
 
 // binary16 rounds in binary32 and narrows back; the narrowing is exact, since every
@@ -104,7 +85,7 @@ namespace detail {
 template <BinaryFloat F>
 constexpr bool is_power_of_two_from_one(F m) noexcept {
     using Traits = ElementTraits<F>;
-    constexpr auto fraction_mask = static_cast<BinaryBits<F>>((BinaryBits<F>{1} << Traits::fraction_bits) - 1);
+    constexpr auto fraction_mask = static_cast<FloatBits<F>>((FloatBits<F>{1} << Traits::fraction_bits) - 1);
     const auto bits = to_bits(m);
     return (bits & fraction_mask) == 0 && m >= F(1) && is_finite(m);
 }

@@ -10,26 +10,26 @@ namespace tarnwell {
 template <FloatElement T>
 constexpr T next_up(T x) noexcept {
     using Traits = ElementTraits<T>;
-    const FloatBits<T> bits = float_to_bits(x);
+    const FloatBits<T> bits = to_bits(x);
     const FloatBits<T> magnitude = bits & Traits::magnitude_mask;
     if (magnitude > Traits::infinity_bits || bits == Traits::infinity_bits) {
         return x;
     }
     if (magnitude == 0) {
-        return float_from_bits<T>(1);
+        return from_bits<T>(1);
     }
     // Ordered magnitudes have ordered patterns: a positive value grows away from zero,
     // a negative one shrinks towards it.
     const bool negative = (bits & Traits::sign_mask) != 0;
-    return float_from_bits<T>(static_cast<FloatBits<T>>(negative ? bits - 1 : bits + 1));
+    return from_bits<T>(static_cast<FloatBits<T>>(negative ? bits - 1 : bits + 1));
 }
 
 // IEEE 754 nextDown: the greatest value below x, that is -nextUp(-x).
 template <FloatElement T>
 constexpr T next_down(T x) noexcept {
     constexpr FloatBits<T> sign = ElementTraits<T>::sign_mask;
-    const T up = next_up(float_from_bits<T>(static_cast<FloatBits<T>>(float_to_bits(x) ^ sign)));
-    return float_from_bits<T>(static_cast<FloatBits<T>>(float_to_bits(up) ^ sign));
+    const T up = next_up(from_bits<T>(static_cast<FloatBits<T>>(to_bits(x) ^ sign)));
+    return from_bits<T>(static_cast<FloatBits<T>>(to_bits(up) ^ sign));
 }
 
 }  // namespace tarnwell

@@ -36,7 +36,7 @@ inline constexpr bool float_narrowing = sizeof(D) < sizeof(S);
 // A finite source whose result is infinite has overflowed the target.
 template <FloatElement S, FloatElement D>
 constexpr bool float_overflowed(S x, D result) noexcept {
-    return float_is_inf(result) && !float_is_inf(x) && !float_is_nan(x);
+    return is_infinite(result) && !is_infinite(x) && !is_nan(x);
 }
 
 template <FloatElement S, FloatElement D>
@@ -58,7 +58,7 @@ CastResult narrow_floats(std::span<const S> src, std::span<D> dst, std::span<con
             }
         }
         D result = float_to_float_nearest<S, D>(x);
-        if (!float_is_nan(x)) {
+        if (!is_nan(x)) {
             // Every float is exact in binary64, so this step is exact for every pair.
             result = apply_rounding_mode<Mode>(to_double(x), result);
         }
@@ -134,14 +134,14 @@ CastResult convert_slice_float_to_float_scalar(std::span<const S> src, std::span
                 return {};
             }
             const std::size_t failed = transform_elements_until(src, dst, float_to_float_nearest<S, D>,
-                                                                float_is_inf<D>, float_overflowed<S, D>);
+                                                                is_infinite<D>, float_overflowed<S, D>);
             if (failed != n) {
                 return Unexpected{float_out_of_range<S, D>(src[failed])};
             }
             return {};
         }
-        return with_rounding_mode(config.rounding, [&](auto mode) {
-            return detail::narrow_floats<decltype(mode)::value>(src, dst, entries, clamp);
+        return with_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {
+            return detail::narrow_floats<Mode>(src, dst, entries, clamp);
         });
     }
 }

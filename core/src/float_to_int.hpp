@@ -12,7 +12,7 @@
 #include "cast_float.hpp"
 #include "element_types.hpp"
 #include "float16.hpp"
-#include "binary_float.hpp"
+#include "float_bits.hpp"
 #include "simd/simd.hpp"
 
 namespace tarnwell {
@@ -215,7 +215,7 @@ CastResult float_to_int_mapped_loop(std::span<const F> src, std::span<D> dst, co
             dst[i] = hit->target;
             continue;
         }
-        const bool converted = dispatch_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {
+        const bool converted = with_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {
             switch (policy) {
                 case RangePolicy::Check:
                     return convert_element<F, D, Mode, RangePolicy::Check>(src[i], dst[i]);
@@ -302,7 +302,7 @@ CastResult convert_slice_float_to_int_scalar(std::span<const F> src, std::span<D
     if (!config.entries.empty()) {
         return detail::float_to_int_mapped_loop(src, dst, config);
     }
-    return dispatch_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {
+    return with_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {
         switch (detail::range_policy(config.out_of_range)) {
             case RangePolicy::Check:
                 return detail::float_to_int_loop<F, D, Mode, RangePolicy::Check>(src, dst);

@@ -69,8 +69,8 @@ CastResult convert_slice_int_to_float(std::span<const S> src, std::span<D> dst,
             detail::int_to_float_rounded<RoundingMode::NearestEven>(src, dst, entries);
         }
     } else if constexpr (!int_to_float_always_nearest<S, D>) {
-        with_rounding_mode(config.rounding, [&](auto mode) {
-            detail::int_to_float_rounded<decltype(mode)::value>(src, dst, entries);
+        with_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {
+            detail::int_to_float_rounded<Mode>(src, dst, entries);
         });
     }
     return {};

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "binary_float.hpp"
+#include "float_bits.hpp"
 
 namespace tarnwell {
 
@@ -37,9 +37,9 @@ constexpr F nearest_even_sum(F x, F y) noexcept {
         std::uint64_t significand;
         int exponent;
     };
-    const auto decode = [](BinaryBits<F> bits) {
+    const auto decode = [](FloatBits<F> bits) {
         const int field = static_cast<int>(bits >> fraction_bits);
-        const std::uint64_t fraction = bits & ((BinaryBits<F>{1} << fraction_bits) - 1);
+        const std::uint64_t fraction = bits & ((FloatBits<F>{1} << fraction_bits) - 1);
         const std::uint64_t implicit = field != 0 ? std::uint64_t{1} << fraction_bits : 0;
         return Scaled{(fraction | implicit) << 3, field != 0 ? field : 1};
     };
@@ -83,7 +83,7 @@ constexpr F nearest_even_sum(F x, F y) noexcept {
     // result has exponent 1 and no implicit bit, so its field stays 0.
     const std::uint64_t result = (static_cast<std::uint64_t>(exponent - 1) << fraction_bits) + sum;
     const auto result_magnitude = result >= Traits::infinity_bits ? Traits::infinity_bits
-                                                                   : static_cast<BinaryBits<F>>(result);
+                                                                   : static_cast<FloatBits<F>>(result);
     return copy_sign(from_bits<F>(result_magnitude), x);
 }
 

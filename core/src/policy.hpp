@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "expected.hpp"
+#include "internal_failure.hpp"
 
 namespace tarnwell {
 
@@ -33,5 +34,24 @@ template <>
 Expected<RoundingMode, std::string> from_str<RoundingMode>(std::string_view text);
 template <>
 Expected<OutOfRangeMode, std::string> from_str<OutOfRangeMode>(std::string_view text);
+
+// Calls visit.template operator()<M>() with the mode as a compile-time constant, so
+// that loops can be instantiated once per mode with the mode branch outside them.
+template <class Visitor>
+constexpr decltype(auto) with_rounding_mode(RoundingMode mode, Visitor&& visit) {
+    switch (mode) {
+        case RoundingMode::NearestEven:
+            return visit.template operator()<RoundingMode::NearestEven>();
+        case RoundingMode::TowardsZero:
+            return visit.template operator()<RoundingMode::TowardsZero>();
+        case RoundingMode::TowardsPositive:
+            return visit.template operator()<RoundingMode::TowardsPositive>();
+        case RoundingMode::TowardsNegative:
+            return visit.template operator()<RoundingMode::TowardsNegative>();
+        case RoundingMode::NearestAway:
+            return visit.template operator()<RoundingMode::NearestAway>();
+    }
+    throw InternalFailure("rounding mode outside its enumeration");
+}
 
 }  // namespace tarnwell

@@ -9,28 +9,6 @@
 
 namespace tarnwell {
 
-template <RoundingMode Mode>
-using RoundingModeConstant = std::integral_constant<RoundingMode, Mode>;
-
-// Calls f(RoundingModeConstant<mode>{}), so that a loop picks its mode once per slice and
-// carries no mode test per element.
-template <class F>
-decltype(auto) with_rounding_mode(RoundingMode mode, F&& f) {
-    switch (mode) {
-        case RoundingMode::TowardsZero:
-            return f(RoundingModeConstant<RoundingMode::TowardsZero>{});
-        case RoundingMode::TowardsPositive:
-            return f(RoundingModeConstant<RoundingMode::TowardsPositive>{});
-        case RoundingMode::TowardsNegative:
-            return f(RoundingModeConstant<RoundingMode::TowardsNegative>{});
-        case RoundingMode::NearestAway:
-            return f(RoundingModeConstant<RoundingMode::NearestAway>{});
-        case RoundingMode::NearestEven:
-            break;
-    }
-    return f(RoundingModeConstant<RoundingMode::NearestEven>{});
-}
-
 // Turns `nearest`, the round-to-nearest-even value of a source whose value is `exact`, into
 // the value that Mode asks for. Both are compared in binary64: when they differ, the
 // source lies strictly between `nearest` and its neighbour on the source's side, so one
@@ -50,7 +28,7 @@ constexpr D apply_rounding_mode(double exact, D nearest) noexcept {
         using Bits = FloatBits<D>;
         constexpr Bits away_from_zero = 1;
         constexpr auto towards_zero = static_cast<Bits>(-1);
-        const Bits bits = float_to_bits(nearest);
+        const Bits bits = to_bits(nearest);
         const double near = to_double(nearest);
         const bool negative = (bits & ElementTraits<D>::sign_mask) != 0;
         Bits step = 0;
@@ -64,11 +42,11 @@ constexpr D apply_rounding_mode(double exact, D nearest) noexcept {
             // Only a source halfway to the next larger magnitude can equal this midpoint (one
             // on the zero side lies beyond `nearest` from it; past an infinity it is NaN).
             // Adjacent values of a narrower format sum exactly in binary64.
-            const double farther = to_double(float_from_bits<D>(static_cast<Bits>(bits + 1)));
+            const double farther = to_double(from_bits<D>(static_cast<Bits>(bits + 1)));
             const bool halfway = exact == (near + farther) * 0.5;
             step = halfway ? away_from_zero : 0;
         }
-        return float_from_bits<D>(static_cast<Bits>(bits + step));
+        return from_bits<D>(static_cast<Bits>(bits + step));
     }
 }
 

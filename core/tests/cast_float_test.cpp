@@ -112,7 +112,7 @@ TEST(RoundWithMode, NearestAwayAddsOneHalfWithRounding) {
 // near integers, halves and the precision limit.
 template <class F>
 std::vector<F> rounding_samples(std::size_t count) {
-    using Bits = BinaryBits<F>;
+    using Bits = FloatBits<F>;
     constexpr int p = ElementTraits<F>::fraction_bits + 1;
     std::mt19937_64 rng(20240611);
     std::vector<F> values;
@@ -240,7 +240,7 @@ TEST(RemEuclid, MatchesFmodPlusModulusOnManyValues) {
 
 template <class F>
 void expect_sum_matches_hardware(std::size_t count) {
-    using Bits = BinaryBits<F>;
+    using Bits = FloatBits<F>;
     std::mt19937_64 rng(99);
     for (std::size_t i = 0; i < count; ++i) {
         const F x = from_bits<F>(static_cast<Bits>(rng()));

@@ -33,7 +33,7 @@ CastResult convert_scalar(std::type_identity_t<std::span<const S>> src, std::typ
 
 template <FloatElement T>
 std::uint64_t bits_of(T v) {
-    return float_to_bits(v);
+    return to_bits(v);
 }
 
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -53,7 +53,7 @@ std::function<Outcome(RoundingMode, std::optional<OutOfRangeMode>)> converting(S
         CastConfig<S, D> config;
         config.rounding = mode;
         config.out_of_range = policy;
-        D out = float_from_bits<D>(ElementTraits<D>::infinity_bits | 1u);
+        D out = from_bits<D>(ElementTraits<D>::infinity_bits | 1u);
         const auto result = convert(std::span<const S>(&x, 1), std::span<D>(&out, 1), config);
         return Outcome{to_double(out), result ? std::nullopt : std::optional<CastError>(result.error())};
     };
@@ -147,7 +147,7 @@ void check_nan_conversions() {
                            static_cast<SB>((quiet_bit<S> << 1) - 1)};
     for (const SB payload : payloads) {
         for (const SB sign : {SB{0}, ElementTraits<S>::sign_mask}) {
-            const S x = float_from_bits<S>(static_cast<SB>(sign | ElementTraits<S>::infinity_bits | payload));
+            const S x = from_bits<S>(static_cast<SB>(sign | ElementTraits<S>::infinity_bits | payload));
             for (const RoundingMode mode : all_modes) {
                 for (const auto policy : all_policies) {
                     CastConfig<S, D> config;
@@ -160,7 +160,7 @@ void check_nan_conversions() {
                     if constexpr (std::is_same_v<S, D>) {
                         EXPECT_EQ(got, bits_of(x)) << "identity keeps every bit";
                     } else {
-                        EXPECT_TRUE(float_is_nan(out));
+                        EXPECT_TRUE(is_nan(out));
                         EXPECT_EQ(got & ElementTraits<D>::sign_mask, sign ? ElementTraits<D>::sign_mask : 0u);
                         EXPECT_EQ(got & quiet_bit<D>, quiet_bit<D>) << "the NaN comes out quiet";
                         // The leading fraction bits carry over, the quiet bit aside.
@@ -293,7 +293,7 @@ std::vector<S> sample_narrowing_sources(std::mt19937_64& rng) {
         const long double magnitude = std::ldexp(significand(rng), exponent(rng));
         values.push_back(static_cast<S>(sign * magnitude));
         const D near = static_cast<D>(static_cast<float>(values.back()));
-        if (float_is_inf(near) || float_is_nan(near)) {
+        if (is_infinite(near) || is_nan(near)) {
             continue;
         }
         const long double mid = (testing::exact_value(near) + testing::midpoint_value(next_up(near))) / 2;

@@ -375,7 +375,7 @@ std::vector<F> conversion_samples(std::size_t random_count) {
     std::uniform_real_distribution<double> unit(-1.0, 1.0);
     for (std::size_t i = 0; i < random_count; ++i) {
         if (i % 3 == 0) {
-            using Bits = std::conditional_t<std::is_same_v<F, float16>, std::uint16_t, BinaryBits<ArithmeticFloat<F>>>;
+            using Bits = std::conditional_t<std::is_same_v<F, float16>, std::uint16_t, FloatBits<ArithmeticFloat<F>>>;
             const auto bits = static_cast<Bits>(rng());
             if constexpr (std::is_same_v<F, float16>) {
                 values.push_back(float16::from_bits(bits));

@@ -213,7 +213,7 @@ void check_independent_of_rounding_direction(const std::vector<S>& src) {
             });
             ASSERT_TRUE(ok);
             for (std::size_t i = 0; i < src.size(); ++i) {
-                ASSERT_EQ(float_to_bits(dst[i]), float_to_bits(reference[i]))
+                ASSERT_EQ(to_bits(dst[i]), to_bits(reference[i]))
                     << ElementTraits<S>::name << " to " << ElementTraits<D>::name << " of " << +src[i] << " under "
                     << to_str(mode) << " with the processor's direction " << direction;
             }

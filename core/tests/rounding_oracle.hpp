@@ -30,11 +30,11 @@ long double exact_value(D v) {
 // the largest finite value, which is where round-to-nearest starts to overflow.
 template <FloatElement D>
 long double midpoint_value(D v) {
-    if (!float_is_inf(v)) {
+    if (!is_infinite(v)) {
         return exact_value(v);
     }
     const long double beyond = std::ldexp(1.0L, (1 << (ElementTraits<D>::exponent_bits - 1)));
-    return float_to_bits(v) & ElementTraits<D>::sign_mask ? -beyond : beyond;
+    return to_bits(v) & ElementTraits<D>::sign_mask ? -beyond : beyond;
 }
 
 inline const char* mode_name(RoundingMode mode) {
@@ -50,10 +50,10 @@ template <FloatElement D>
     const auto failure = [&](const char* why) {
         std::ostringstream text;
         text << why << ": source " << std::to_string(source) << " gave " << std::to_string(r) << " (bits 0x"
-             << std::hex << +float_to_bits(result) << ") under " << mode_name(mode);
+             << std::hex << +to_bits(result) << ") under " << mode_name(mode);
         return ::testing::AssertionFailure() << text.str();
     };
-    if (float_is_nan(result)) {
+    if (is_nan(result)) {
         return failure("NaN result");
     }
     if (r == source) {
@@ -77,7 +77,7 @@ template <FloatElement D>
             return failure("not a neighbour of the source (too small)");
         }
     }
-    const bool got_upper = float_to_bits(result) == float_to_bits(upper);
+    const bool got_upper = to_bits(result) == to_bits(upper);
     bool want_upper = false;
     switch (mode) {
         case RoundingMode::TowardsPositive:
@@ -99,7 +99,7 @@ template <FloatElement D>
             } else {
                 // Ties go to the even significand; past the largest finite value (odd) that
                 // is the infinity.
-                want_upper = (float_to_bits(upper) & 1u) == 0;
+                want_upper = (to_bits(upper) & 1u) == 0;
             }
             break;
         }
