@@ -126,8 +126,11 @@ struct F64ToI32Check {
         const float64x2_t hi = vdupq_n_f64(2147483647.0);
         std::size_t i = 0;
         for (; n - i >= 2; i += 2) {
-            const float64x2_t r = round_to_integral<M>(vld1q_f64(src + i));
-            // NaN rounds to NaN, which fails the ordered "within range" test.
+            const float64x2_t x = vld1q_f64(src + i);
+            if (vminvq_u32(vreinterpretq_u32_u64(vceqq_f64(x, x))) == 0) {
+                break;
+            }
+            const float64x2_t r = round_to_integral<M>(x);
             const uint64x2_t inside = vandq_u64(vcgeq_f64(r, lo), vcleq_f64(r, hi));
             if (vminvq_u32(vreinterpretq_u32_u64(inside)) == 0) {
                 break;
