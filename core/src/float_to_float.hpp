@@ -70,6 +70,33 @@ CastResult narrow_floats(std::span<const S> src, std::span<D> dst, std::span<con
     return {};
 }
 
+// The pair's vector fast path for a slice with no scalar map: float64 to float32 and the
+// binary16 narrowings under nearest-even (testing for overflow unless the policy is Clamp),
+// and the binary16 widenings, which no mode or policy affects. Other cases decline.
+template <FloatElement S, FloatElement D>
+simd::FastPathResult float_fast_path(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
+    const bool nearest = config.rounding == RoundingMode::NearestEven;
+    const bool test_overflow = config.out_of_range != OutOfRangeMode::Clamp;
+    if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float>) {
+        if (nearest) {
+            return simd::try_f64_to_f32_nearest(src, dst, test_overflow);
+        }
+    } else if constexpr (std::is_same_v<S, float> && std::is_same_v<D, float16>) {
+        if (nearest) {
+            return simd::try_f32_to_f16_nearest(src, dst, test_overflow);
+        }
+    } else if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float16>) {
+        if (nearest) {
+            return simd::try_f64_to_f16_nearest(src, dst, test_overflow);
+        }
+    } else if constexpr (std::is_same_v<S, float16> && std::is_same_v<D, float>) {
+        return simd::try_f16_to_f32(src, dst);
+    } else if constexpr (std::is_same_v<S, float16> && std::is_same_v<D, double>) {
+        return simd::try_f16_to_f64(src, dst);
+    }
+    return simd::Coverage::Declined;
+}
+
 }  // namespace detail
 
 // The element loops alone, with no vector fast path; convert_slice_float_to_float gives the
@@ -125,17 +152,14 @@ CastResult convert_slice_float_to_float_scalar(std::span<const S> src, std::span
 template <FloatElement S, FloatElement D>
 CastResult convert_slice_float_to_float(std::span<const S> src, std::span<D> dst,
                                         const CastConfig<S, D>& config) noexcept {
-    if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float>) {
-        if (config.entries.empty() && config.rounding == RoundingMode::NearestEven) {
-            const std::size_t n = std::min(src.size(), dst.size());
-            const bool test_overflow = config.out_of_range != OutOfRangeMode::Clamp;
-            const auto fast = simd::try_f64_to_f32_nearest(src.first(n), dst.first(n), test_overflow);
-            if (!fast) {
-                return Unexpected{fast.error()};
-            }
-            if (*fast == simd::Coverage::Handled) {
-                return {};
-            }
+    if (config.entries.empty()) {
+        const std::size_t n = std::min(src.size(), dst.size());
+        const auto fast = detail::float_fast_path(src.first(n), dst.first(n), config);
+        if (!fast) {
+            return Unexpected{fast.error()};
+        }
+        if (*fast == simd::Coverage::Handled) {
+            return {};
         }
     }
     return convert_slice_float_to_float_scalar(src, dst, config);
