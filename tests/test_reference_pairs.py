@@ -315,3 +315,25 @@ def test_identity_copies_every_bit_pattern(src):
     for mode in MODES:
         for policy in POLICIES:
             assert cast_array(raws, src, src, mode, policy) == raws
+
+
+@pytest.mark.parametrize(
+    "src, dst, policy",
+    [
+        ("float32", "uint8", "clamp"),
+        ("float64", "uint8", "clamp"),
+        ("float64", "int32", "clamp"),
+        ("float64", "int32", None),
+        ("float64", "float32", None),
+    ],
+)
+def test_slice_lengths_around_vector_blocks(src, dst, policy):
+    """Every length up to two blocks and a tail, with and without a failing last element."""
+    mode = "nearest-even"
+    raws = data_for(src, dst)
+    results = [ref.convert_element(src, dst, mode, policy, x) for x in raws]
+    good = [x for x, r in zip(raws, results) if not ref.is_error(r)]
+    failing = next(x for x, r in zip(raws, results) if ref.is_error(r))
+    for n in range(18):
+        check_slice(src, dst, mode, policy, good[:n])
+        check_slice(src, dst, mode, policy, good[:n] + [failing])
