@@ -97,6 +97,21 @@ simd::FastPathResult float_fast_path(std::span<const S> src, std::span<D> dst, c
     return simd::Coverage::Declined;
 }
 
+// The length of the prefix that the pair's vector narrowing under a mode other than
+// nearest-even converts (for a slice with no scalar map); 0 where there is none.
+template <FloatElement S, FloatElement D>
+std::size_t float_vector_prefix(std::span<const S> src, std::span<D> dst, const CastConfig<S, D>& config) {
+    const bool test_overflow = config.out_of_range != OutOfRangeMode::Clamp;
+    if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float>) {
+        return simd::narrow_prefix_f64_to_f32(src, dst, config.rounding, test_overflow);
+    } else if constexpr (std::is_same_v<S, float> && std::is_same_v<D, float16>) {
+        return simd::narrow_prefix_f32_to_f16(src, dst, config.rounding, test_overflow);
+    } else if constexpr (std::is_same_v<S, double> && std::is_same_v<D, float16>) {
+        return simd::narrow_prefix_f64_to_f16(src, dst, config.rounding, test_overflow);
+    }
+    return 0;
+}
+
 }  // namespace detail
 
 // The element loops alone, with no vector fast path; convert_slice_float_to_float gives the
@@ -160,6 +175,13 @@ CastResult convert_slice_float_to_float(std::span<const S> src, std::span<D> dst
         }
         if (*fast == simd::Coverage::Handled) {
             return {};
+        }
+        if (config.rounding != RoundingMode::NearestEven) {
+            // The prefix stops before any overflow, so the element loop meets the first
+            // failing element exactly where it would have.
+            const std::size_t done = detail::float_vector_prefix(src.first(n), dst.first(n), config);
+            return convert_slice_float_to_float_scalar(src.subspan(done, n - done), dst.subspan(done, n - done),
+                                                       config);
         }
     }
     return convert_slice_float_to_float_scalar(src, dst, config);

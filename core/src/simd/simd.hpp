@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -35,6 +36,20 @@ FastPathResult try_f32_to_f16_nearest(std::span<const float> src, std::span<floa
 FastPathResult try_f64_to_f16_nearest(std::span<const double> src, std::span<float16> dst, bool test_overflow);
 FastPathResult try_f16_to_f32(std::span<const float16> src, std::span<float> dst);
 FastPathResult try_f16_to_f64(std::span<const float16> src, std::span<double> dst);
+
+// The float narrowings under the four rounding modes other than nearest-even, for slices
+// with no scalar map: the vector conversion's nearest value, stepped by one unit where the
+// mode asks, exactly as the element loop does. Each writes whole blocks from the start,
+// stopping before the first block that holds an overflow when test_overflow is set, and
+// returns the number of elements written; the element loop converts the rest and reports
+// any error, so the outcome is the element loop's in full. Levels without these kernels
+// write nothing and return 0. `mode` must not be NearestEven (InternalFailure).
+std::size_t narrow_prefix_f64_to_f32(std::span<const double> src, std::span<float> dst, RoundingMode mode,
+                                     bool test_overflow);
+std::size_t narrow_prefix_f32_to_f16(std::span<const float> src, std::span<float16> dst, RoundingMode mode,
+                                     bool test_overflow);
+std::size_t narrow_prefix_f64_to_f16(std::span<const double> src, std::span<float16> dst, RoundingMode mode,
+                                     bool test_overflow);
 
 // The instruction sets the operations can run on. Declining makes every operation
 // decline; it is always available and is what processors without a suitable vector

@@ -1,0 +1,231 @@
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "../internal_failure.hpp"
+#include "narrowing_kernels.hpp"
+
+// x86-64 narrowing kernels under the four rounding modes other than nearest-even. The
+// conversion instructions round to nearest, ties to even (float64 to float16 rounds twice,
+// through binary32, as the element loop does); the result is widened back exactly and
+// compared with the source in binary64 (binary32 for a binary32 source, where the
+// comparison comes out the same), and stepped by one unit on its bit pattern where the mode
+// asks: the element loop's rule, lane by lane. The steps are formed as +-1.0 or 0.0 in the
+// comparison's lanes and converted to integers, which also narrows them to the result's width.
+namespace tarnwell::simd::detail {
+namespace {
+
+// The level's instruction sets are named in each kernel's target attribute; the AVX2
+// level's processors all have the half-precision conversions (the level requires them).
+namespace avx2 {
+
+#define TARNWELL_TARGET __attribute__((target("avx2,f16c")))
+
+// The unit step, as +-1.0 or 0.0 per lane, that takes `near` (the nearest result widened
+// back) to the mode's result for the source x. `farther` (the neighbour of `near` one unit
+// farther from zero, widened back) is read by NearestAway only. NaN compares false
+// everywhere, so a NaN source keeps its converted NaN.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m256d unit_step(__m256d x, __m256d near, [[maybe_unused]] __m256d farther) {
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    if constexpr (M == RoundingMode::TowardsZero) {
+        const __m256d inside = _mm256_cmp_pd(_mm256_andnot_pd(sign, x), _mm256_andnot_pd(sign, near), _CMP_LT_OQ);
+        return _mm256_and_pd(inside, _mm256_set1_pd(-1.0));
+    } else if constexpr (M == RoundingMode::TowardsPositive) {
+        // Upwards is away from zero for a positive result and towards it for a negative one.
+        const __m256d above = _mm256_cmp_pd(x, near, _CMP_GT_OQ);
+        return _mm256_and_pd(above, _mm256_xor_pd(_mm256_and_pd(near, sign), _mm256_set1_pd(1.0)));
+    } else if constexpr (M == RoundingMode::TowardsNegative) {
+        const __m256d below = _mm256_cmp_pd(x, near, _CMP_LT_OQ);
+        return _mm256_and_pd(below, _mm256_xor_pd(_mm256_and_pd(near, sign), _mm256_set1_pd(-1.0)));
+    } else {
+        const __m256d midpoint = _mm256_mul_pd(_mm256_add_pd(near, farther), _mm256_set1_pd(0.5));
+        return _mm256_and_pd(_mm256_cmp_pd(x, midpoint, _CMP_EQ_OQ), _mm256_set1_pd(1.0));
+    }
+}
+
+template <RoundingMode M>
+TARNWELL_TARGET inline __m256 unit_step(__m256 x, __m256 near, [[maybe_unused]] __m256 farther) {
+    const __m256 sign = _mm256_set1_ps(-0.0f);
+    if constexpr (M == RoundingMode::TowardsZero) {
+        const __m256 inside = _mm256_cmp_ps(_mm256_andnot_ps(sign, x), _mm256_andnot_ps(sign, near), _CMP_LT_OQ);
+        return _mm256_and_ps(inside, _mm256_set1_ps(-1.0f));
+    } else if constexpr (M == RoundingMode::TowardsPositive) {
+        const __m256 above = _mm256_cmp_ps(x, near, _CMP_GT_OQ);
+        return _mm256_and_ps(above, _mm256_xor_ps(_mm256_and_ps(near, sign), _mm256_set1_ps(1.0f)));
+    } else if constexpr (M == RoundingMode::TowardsNegative) {
+        const __m256 below = _mm256_cmp_ps(x, near, _CMP_LT_OQ);
+        return _mm256_and_ps(below, _mm256_xor_ps(_mm256_and_ps(near, sign), _mm256_set1_ps(-1.0f)));
+    } else {
+        const __m256 midpoint = _mm256_mul_ps(_mm256_add_ps(near, farther), _mm256_set1_ps(0.5f));
+        return _mm256_and_ps(_mm256_cmp_ps(x, midpoint, _CMP_EQ_OQ), _mm256_set1_ps(1.0f));
+    }
+}
+
+// Lanes whose source is finite (not infinite, not NaN), one bit per lane.
+TARNWELL_TARGET inline int finite_lanes(__m256d x) {
+    const __m256d magnitude = _mm256_andnot_pd(_mm256_set1_pd(-0.0), x);
+    return _mm256_movemask_pd(_mm256_cmp_pd(magnitude, _mm256_set1_pd(__builtin_inf()), _CMP_LT_OQ));
+}
+
+TARNWELL_TARGET inline int finite_lanes(__m256 x) {
+    const __m256 magnitude = _mm256_andnot_ps(_mm256_set1_ps(-0.0f), x);
+    return _mm256_movemask_ps(_mm256_cmp_ps(magnitude, _mm256_set1_ps(__builtin_inff()), _CMP_LT_OQ));
+}
+
+// Four binary64 values to binary32 under M, as bit patterns.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m128i to_float32(__m256d x) {
+    const __m128i nearest = _mm_castps_si128(_mm256_cvtpd_ps(x));
+    const __m256d near = _mm256_cvtps_pd(_mm_castsi128_ps(nearest));
+    __m256d farther = near;
+    if constexpr (M == RoundingMode::NearestAway) {
+        farther = _mm256_cvtps_pd(_mm_castsi128_ps(_mm_add_epi32(nearest, _mm_set1_epi32(1))));
+    }
+    return _mm_add_epi32(nearest, _mm256_cvttpd_epi32(unit_step<M>(x, near, farther)));
+}
+
+// Lanes holding a binary32 infinity, one bit per lane.
+TARNWELL_TARGET inline int infinite_float32_lanes(__m128i bits) {
+    const __m128i magnitude = _mm_and_si128(bits, _mm_set1_epi32(0x7fff'ffff));
+    return _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(magnitude, _mm_set1_epi32(0x7f80'0000))));
+}
+
+// Eight binary16 patterns to their binary16 neighbours one unit farther from zero
+// (infinity beyond the largest finite value), widened to binary32.
+TARNWELL_TARGET inline __m256 farther_float16(__m128i halves) {
+    return _mm256_cvtph_ps(_mm_add_epi16(halves, _mm_set1_epi16(1)));
+}
+
+// Lanes holding a binary16 infinity, one bit per lane.
+TARNWELL_TARGET inline int infinite_float16_lanes(__m128i halves) {
+    const __m128i magnitude = _mm_and_si128(halves, _mm_set1_epi16(0x7fff));
+    const __m128i infinite = _mm_cmpeq_epi16(magnitude, _mm_set1_epi16(0x7c00));
+    return _mm_movemask_epi8(_mm_packs_epi16(infinite, _mm_setzero_si128()));
+}
+
+// Eight binary32 values to binary16 under M, as bit patterns.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m128i to_float16(__m256 x) {
+    const __m128i nearest = _mm256_cvtps_ph(x, _MM_FROUND_TO_NEAREST_INT);
+    const __m256 near = _mm256_cvtph_ps(nearest);
+    __m256 farther = near;
+    if constexpr (M == RoundingMode::NearestAway) {
+        farther = farther_float16(nearest);
+    }
+    const __m256i step = _mm256_cvttps_epi32(unit_step<M>(x, near, farther));
+    return _mm_add_epi16(nearest, _mm_packs_epi32(_mm256_castsi256_si128(step), _mm256_extracti128_si256(step, 1)));
+}
+
+// Eight binary64 values (a, then b) to binary16 under M, rounding through binary32 first.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m128i to_float16(__m256d a, __m256d b) {
+    const __m128i nearest = _mm256_cvtps_ph(_mm256_set_m128(_mm256_cvtpd_ps(b), _mm256_cvtpd_ps(a)),
+                                            _MM_FROUND_TO_NEAREST_INT);
+    const __m256 near = _mm256_cvtph_ps(nearest);
+    __m256 farther = near;
+    if constexpr (M == RoundingMode::NearestAway) {
+        farther = farther_float16(nearest);
+    }
+    const __m256d step_a = unit_step<M>(a, _mm256_cvtps_pd(_mm256_castps256_ps128(near)),
+                                        _mm256_cvtps_pd(_mm256_castps256_ps128(farther)));
+    const __m256d step_b = unit_step<M>(b, _mm256_cvtps_pd(_mm256_extractf128_ps(near, 1)),
+                                        _mm256_cvtps_pd(_mm256_extractf128_ps(farther, 1)));
+    return _mm_add_epi16(nearest, _mm_packs_epi32(_mm256_cvttpd_epi32(step_a), _mm256_cvttpd_epi32(step_b)));
+}
+
+struct F64ToF32 {
+    template <RoundingMode M>
+    TARNWELL_TARGET static std::size_t run(const double* src, float* dst, std::size_t n, bool test_overflow) {
+        std::size_t i = 0;
+        for (; n - i >= 8; i += 8) {
+            const __m256d a = _mm256_loadu_pd(src + i);
+            const __m256d b = _mm256_loadu_pd(src + i + 4);
+            const __m128i ra = to_float32<M>(a);
+            const __m128i rb = to_float32<M>(b);
+            if (test_overflow && ((infinite_float32_lanes(ra) & finite_lanes(a)) | (infinite_float32_lanes(rb) & finite_lanes(b))) != 0) {
+                break;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), ra);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i + 4), rb);
+        }
+        return i;
+    }
+};
+
+struct F32ToF16 {
+    template <RoundingMode M>
+    TARNWELL_TARGET static std::size_t run(const float* src, float16* dst, std::size_t n, bool test_overflow) {
+        std::size_t i = 0;
+        for (; n - i >= 8; i += 8) {
+            const __m256 x = _mm256_loadu_ps(src + i);
+            const __m128i r = to_float16<M>(x);
+            if (test_overflow && (infinite_float16_lanes(r) & finite_lanes(x)) != 0) {
+                break;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), r);
+        }
+        return i;
+    }
+};
+
+struct F64ToF16 {
+    template <RoundingMode M>
+    TARNWELL_TARGET static std::size_t run(const double* src, float16* dst, std::size_t n, bool test_overflow) {
+        std::size_t i = 0;
+        for (; n - i >= 8; i += 8) {
+            const __m256d a = _mm256_loadu_pd(src + i);
+            const __m256d b = _mm256_loadu_pd(src + i + 4);
+            const __m128i r = to_float16<M>(a, b);
+            if (test_overflow && (infinite_float16_lanes(r) & (finite_lanes(a) | finite_lanes(b) << 4)) != 0) {
+                break;
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), r);
+        }
+        return i;
+    }
+};
+
+#undef TARNWELL_TARGET
+
+}  // namespace avx2
+
+// Instantiates a kernel for the rounding mode once per slice, so that the mode's
+// comparisons are fixed in the loop.
+template <class Kernel, class S, class D>
+std::size_t with_mode(const S* src, D* dst, std::size_t n, RoundingMode mode, bool test_overflow) {
+    switch (mode) {
+        case RoundingMode::TowardsZero:
+            return Kernel::template run<RoundingMode::TowardsZero>(src, dst, n, test_overflow);
+        case RoundingMode::TowardsPositive:
+            return Kernel::template run<RoundingMode::TowardsPositive>(src, dst, n, test_overflow);
+        case RoundingMode::TowardsNegative:
+            return Kernel::template run<RoundingMode::TowardsNegative>(src, dst, n, test_overflow);
+        case RoundingMode::NearestAway:
+            return Kernel::template run<RoundingMode::NearestAway>(src, dst, n, test_overflow);
+        case RoundingMode::NearestEven:
+            break;
+    }
+    throw InternalFailure("vector narrowing kernel called with a rounding mode it does not support");
+}
+
+constexpr NarrowingKernels avx2_kernels = {
+    &with_mode<avx2::F64ToF32, double, float>,
+    &with_mode<avx2::F32ToF16, float, float16>,
+    &with_mode<avx2::F64ToF16, double, float16>,
+};
+
+}  // namespace
+
+const NarrowingKernels* narrowing_kernels(Level level) noexcept {
+    switch (level) {
+        case Level::Avx2:
+        case Level::Avx512:
+            return &avx2_kernels;
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace tarnwell::simd::detail

@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <random>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "cast_config.hpp"
+#include "float_bits.hpp"
+#include "float_to_float.hpp"
+#include "simd/simd.hpp"
+
+// The narrowings under the four rounding modes other than nearest-even, through the slice
+// conversion at every vector level, against the element loop alone: the result, the error
+// and every byte of the destination (written prefix and untouched rest) must be the loop's.
+namespace tarnwell {
+namespace {
+
+constexpr RoundingMode stepped_modes[] = {RoundingMode::TowardsZero, RoundingMode::TowardsPositive,
+                                          RoundingMode::TowardsNegative, RoundingMode::NearestAway};
+const std::optional<OutOfRangeMode> policies[] = {std::nullopt, OutOfRangeMode::Clamp, OutOfRangeMode::Wrap};
+
+template <class D>
+std::vector<D> untouched(std::size_t n) {
+    std::vector<D> v(n);
+    std::memset(static_cast<void*>(v.data()), 0x5a, v.size() * sizeof(D));
+    return v;
+}
+
+template <FloatElement T>
+T from_double(double x) {
+    if constexpr (std::is_same_v<T, float16>) {
+        return float16(static_cast<float>(x));
+    } else {
+        return static_cast<T>(x);
+    }
+}
+
+template <FloatElement T>
+T step_bits(T x, int by) {
+    return from_bits<T>(static_cast<FloatBits<T>>(to_bits(x) + static_cast<FloatBits<T>>(by)));
+}
+
+// Source values where a narrowing can go wrong. `tame` never overflows the target;
+// `wild` holds values at and beyond the overflow thresholds and arbitrary bit patterns.
+template <FloatElement S, FloatElement D>
+class ValueSource {
+public:
+    explicit ValueSource(std::uint64_t seed) : rng_(seed) {}
+
+    S tame() {
+        switch (pick(6)) {
+            case 0:  // a target value, exact in the source
+                return widen(random_target());
+            case 1: {  // a halfway point between neighbours of the target, or one unit either side
+                D low = random_target();
+                if (!is_finite(low) || to_bits(low) == (to_bits(max_target()) & ElementTraits<D>::magnitude_mask)) {
+                    low = from_bits<D>(1);
+                }
+                const double mid = (to_double(low) + to_double(step_bits(low, 1))) * 0.5;
+                return step_bits(static_cast<S>(mid), static_cast<int>(pick(3)) - 1);
+            }
+            case 2:  // NaNs of both signs with random payloads, and infinities
+            {
+                const FloatBits<S> payload = static_cast<FloatBits<S>>(rng_()) & ElementTraits<S>::magnitude_mask;
+                const FloatBits<S> sign = pick(2) != 0 ? ElementTraits<S>::sign_mask : 0;
+                const FloatBits<S> bits = pick(4) == 0 ? ElementTraits<S>::infinity_bits
+                                                       : (ElementTraits<S>::infinity_bits | payload | 1u);
+                return from_bits<S>(static_cast<FloatBits<S>>(sign | bits));
+            }
+            case 3:  // tiny sources: subnormal targets, halfway to zero, source subnormals
+            {
+                const double tiny = std::ldexp(static_cast<double>(rng_() % 64), -static_cast<int>(pick(30)) -
+                                                                                  ElementTraits<D>::fraction_bits - 14);
+                return signed_source(static_cast<S>(tiny));
+            }
+            case 4:
+                return signed_source(pick(2) != 0 ? S(0) : std::numeric_limits<S>::denorm_min());
+            default:  // a value within the target's range
+                return signed_source(
+                    static_cast<S>(std::uniform_real_distribution<double>(0, to_double(max_target()))(rng_)));
+        }
+    }
+
+    S wild() {
+        const double max = to_double(max_target());
+        const double ulp = max - to_double(step_bits(max_target(), -1));
+        const double thresholds[] = {max, max + ulp / 2, max + ulp, 65519.998046875, 1e300};
+        if (pick(3) == 0) {
+            return from_bits<S>(static_cast<FloatBits<S>>(rng_()));
+        }
+        const S near = static_cast<S>(thresholds[pick(std::size(thresholds))]);
+        return signed_source(step_bits(near, static_cast<int>(pick(3)) - 1));
+    }
+
+    std::vector<S> slice(std::size_t n, double wild_share) {
+        std::vector<S> v(n);
+        for (auto& x : v) {
+            x = std::bernoulli_distribution(wild_share)(rng_) ? wild() : tame();
+        }
+        return v;
+    }
+
+private:
+    std::uint64_t pick(std::uint64_t count) { return rng_() % count; }
+
+    static D max_target() { return from_double<D>(static_cast<double>(ElementTraits<D>::max_finite)); }
+
+    D random_target() { return from_bits<D>(static_cast<FloatBits<D>>(rng_())); }
+
+    static S widen(D x) {
+        if constexpr (std::is_same_v<S, double>) {
+            return to_double(x);
+        } else {
+            return static_cast<float>(x);
+        }
+    }
+
+    S signed_source(S x) { return pick(2) != 0 ? from_bits<S>(to_bits(x) ^ ElementTraits<S>::sign_mask) : x; }
+
+    std::mt19937_64 rng_;
+};
+
+bool same_error(const CastError& a, const CastError& b) {
+    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+    if (a.index() != b.index()) {
+        return false;
+    }
+    if (const auto* x = std::get_if<NanOrInf>(&a)) {
+        return bits(x->value) == bits(std::get<NanOrInf>(b).value);
+    }
+    const auto& x = std::get<OutOfRange>(a);
+    const auto& y = std::get<OutOfRange>(b);
+    return bits(x.value) == bits(y.value) && bits(x.lo) == bits(y.lo) && bits(x.hi) == bits(y.hi);
+}
+
+template <FloatElement S, FloatElement D>
+void expect_element_loop_outcome(std::span<const S> src, const CastConfig<S, D>& config, const std::string& context) {
+    auto expected = untouched<D>(src.size());
+    auto actual = untouched<D>(src.size());
+    const CastResult loop = convert_slice_float_to_float_scalar<S, D>(src, expected, config);
+    const CastResult fast = convert_slice_float_to_float<S, D>(src, actual, config);
+    ASSERT_EQ(fast.has_value(), loop.has_value()) << context;
+    if (!loop) {
+        ASSERT_TRUE(same_error(fast.error(), loop.error())) << context << ": " << message(fast.error()) << " vs "
+                                                            << message(loop.error());
+    }
+    for (std::size_t i = 0; i < src.size(); ++i) {
+        ASSERT_EQ(to_bits(actual[i]), to_bits(expected[i]))
+            << context << " at " << i << " source " << std::hexfloat << static_cast<double>(src[i]);
+    }
+}
+
+std::vector<std::size_t> lengths() {
+    std::vector<std::size_t> n;
+    for (std::size_t k = 0; k <= 40; ++k) {
+        n.push_back(k);
+    }
+    for (const std::size_t k : {63, 64, 65, 1000, 4099}) {
+        n.push_back(k);
+    }
+    return n;
+}
+
+template <FloatElement S, FloatElement D>
+void check_against_element_loop(std::uint64_t seed) {
+    ValueSource<S, D> values(seed);
+    for (const simd::Level level : simd::available_levels()) {
+        const simd::ScopedLevel pinned(level);
+        for (const RoundingMode mode : stepped_modes) {
+            for (const auto policy : policies) {
+                for (const std::size_t n : lengths()) {
+                    // No wild values, then sparser failures the longer the slice.
+                    for (const double share : {0.0, 0.3 / static_cast<double>(n + 1), 0.05}) {
+                        const auto src = values.slice(n, share);
+                        const std::string context = std::string(simd::to_str(level)) + " " +
+                                                    std::string(to_str(mode)) + " " +
+                                                    (policy ? std::string(to_str(*policy)) : "no policy") +
+                                                    " n=" + std::to_string(n);
+                        expect_element_loop_outcome<S, D>(src, CastConfig<S, D>{{}, policy, mode}, context);
+                        if (testing::Test::HasFatalFailure()) {
+                            return;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(SteppedNarrowingAgainstElementLoop, Float64ToFloat32) { check_against_element_loop<double, float>(1); }
+
+TEST(SteppedNarrowingAgainstElementLoop, Float32ToFloat16) { check_against_element_loop<float, float16>(2); }
+
+TEST(SteppedNarrowingAgainstElementLoop, Float64ToFloat16) { check_against_element_loop<double, float16>(3); }
+
+}  // namespace
+}  // namespace tarnwell
