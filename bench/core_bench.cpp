@@ -96,10 +96,11 @@ Operation float_to_int(const char* name, std::optional<OutOfRangeMode> policy, d
 }
 
 template <class S, class D>
-Operation float_to_float(const char* name, std::optional<OutOfRangeMode> policy, double lo, double hi) {
+Operation float_to_float(const char* name, std::optional<OutOfRangeMode> policy, double lo, double hi,
+                         RoundingMode mode = RoundingMode::NearestEven) {
     auto src = std::make_shared<std::vector<S>>(uniform<S>(large_elements, lo, hi, 43));
     auto dst = std::make_shared<std::vector<D>>(large_elements);
-    const CastConfig<S, D> config{{}, policy, RoundingMode::NearestEven};
+    const CastConfig<S, D> config{{}, policy, mode};
     return {name,
             [=](std::size_t n) {
                 return convert_slice_float_to_float<S, D>(std::span<const S>(*src).first(n),
@@ -146,7 +147,9 @@ void report(const Operation& op, const char* size_label, std::size_t n, std::siz
 
 }  // namespace
 
-int main() {
+// An argument keeps only the rows whose name contains it.
+int main(int argc, char** argv) {
+    const std::string filter = argc > 1 ? argv[1] : "";
     const Operation operations[] = {
         float_to_int<float, std::uint8_t>("f32->u8 clamp", OutOfRangeMode::Clamp, -10.0, 265.0),
         float_to_int<double, std::uint8_t>("f64->u8 clamp", OutOfRangeMode::Clamp, -10.0, 265.0),
@@ -158,11 +161,28 @@ int main() {
         float_to_float<double, float16>("f64->f16 no policy", std::nullopt, -6e4, 6e4),
         float_to_float<float16, float>("f16->f32", std::nullopt, -6e4, 6e4),
         float_to_float<float16, double>("f16->f64", std::nullopt, -6e4, 6e4),
+        float_to_float<double, float>("f64->f32 zero", std::nullopt, -1e30, 1e30, RoundingMode::TowardsZero),
+        float_to_float<double, float>("f64->f32 positive", std::nullopt, -1e30, 1e30, RoundingMode::TowardsPositive),
+        float_to_float<double, float>("f64->f32 negative", std::nullopt, -1e30, 1e30, RoundingMode::TowardsNegative),
+        float_to_float<double, float>("f64->f32 away", std::nullopt, -1e30, 1e30, RoundingMode::NearestAway),
+        float_to_float<float, float16>("f32->f16 zero", std::nullopt, -6e4, 6e4, RoundingMode::TowardsZero),
+        float_to_float<float, float16>("f32->f16 positive", std::nullopt, -6e4, 6e4, RoundingMode::TowardsPositive),
+        float_to_float<float, float16>("f32->f16 negative", std::nullopt, -6e4, 6e4, RoundingMode::TowardsNegative),
+        float_to_float<float, float16>("f32->f16 away", std::nullopt, -6e4, 6e4, RoundingMode::NearestAway),
+        float_to_float<double, float16>("f64->f16 zero", std::nullopt, -6e4, 6e4, RoundingMode::TowardsZero),
+        float_to_float<double, float16>("f64->f16 positive", std::nullopt, -6e4, 6e4, RoundingMode::TowardsPositive),
+        float_to_float<double, float16>("f64->f16 negative", std::nullopt, -6e4, 6e4, RoundingMode::TowardsNegative),
+        float_to_float<double, float16>("f64->f16 away", std::nullopt, -6e4, 6e4, RoundingMode::NearestAway),
+        float_to_float<double, float16>("f64->f16 neg clamp", OutOfRangeMode::Clamp, -6e4, 6e4,
+                                        RoundingMode::TowardsNegative),
     };
-    std::printf("nearest-even; medians of %d interleaved runs; memcpy moves the bytes read plus written\n"
-                "(half each way); loop = element loop (Declining pinned); best = fastest level here\n",
+    std::printf("nearest-even unless a mode is named; medians of %d interleaved runs; memcpy moves the bytes\n"
+                "read plus written (half each way); loop = element loop (Declining pinned); best = fastest level here\n",
                 repetitions);
     for (const auto& op : operations) {
+        if (std::string(op.name).find(filter) == std::string::npos) {
+            continue;
+        }
         report(op, "1e7 elements", large_elements, 1);
         report(op, "64 KiB chunk", chunk_bytes / op.source_size, chunk_passes);
     }
