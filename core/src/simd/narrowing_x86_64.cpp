@@ -74,6 +74,16 @@ TARNWELL_TARGET inline int finite_lanes(__m256 x) {
     return _mm256_movemask_ps(_mm256_cmp_ps(magnitude, _mm256_set1_ps(__builtin_inff()), _CMP_LT_OQ));
 }
 
+// Whether a lane with an infinite result (one bit per lane) has a finite source. The
+// sources are only tested when a result is infinite, which is rare.
+TARNWELL_TARGET inline bool overflowed(int infinite, __m256 x) {
+    return infinite != 0 && (infinite & finite_lanes(x)) != 0;
+}
+
+TARNWELL_TARGET inline bool overflowed(int infinite, __m256d a, __m256d b) {
+    return infinite != 0 && (infinite & (finite_lanes(a) | finite_lanes(b) << 4)) != 0;
+}
+
 // Four binary64 values to binary32 under M, as bit patterns.
 template <RoundingMode M>
 TARNWELL_TARGET inline __m128i to_float32(__m256d x) {
@@ -144,7 +154,7 @@ struct F64ToF32 {
             const __m256d b = _mm256_loadu_pd(src + i + 4);
             const __m128i ra = to_float32<M>(a);
             const __m128i rb = to_float32<M>(b);
-            if (test_overflow && ((infinite_float32_lanes(ra) & finite_lanes(a)) | (infinite_float32_lanes(rb) & finite_lanes(b))) != 0) {
+            if (test_overflow && overflowed(infinite_float32_lanes(ra) | infinite_float32_lanes(rb) << 4, a, b)) {
                 break;
             }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), ra);
@@ -161,7 +171,7 @@ struct F32ToF16 {
         for (; n - i >= 8; i += 8) {
             const __m256 x = _mm256_loadu_ps(src + i);
             const __m128i r = to_float16<M>(x);
-            if (test_overflow && (infinite_float16_lanes(r) & finite_lanes(x)) != 0) {
+            if (test_overflow && overflowed(infinite_float16_lanes(r), x)) {
                 break;
             }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), r);
@@ -178,7 +188,7 @@ struct F64ToF16 {
             const __m256d a = _mm256_loadu_pd(src + i);
             const __m256d b = _mm256_loadu_pd(src + i + 4);
             const __m128i r = to_float16<M>(a, b);
-            if (test_overflow && (infinite_float16_lanes(r) & (finite_lanes(a) | finite_lanes(b) << 4)) != 0) {
+            if (test_overflow && overflowed(infinite_float16_lanes(r), a, b)) {
                 break;
             }
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), r);
