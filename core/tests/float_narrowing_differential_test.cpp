@@ -201,5 +201,100 @@ TEST(SteppedNarrowingAgainstElementLoop, Float32ToFloat16) { check_against_eleme
 
 TEST(SteppedNarrowingAgainstElementLoop, Float64ToFloat16) { check_against_element_loop<double, float16>(3); }
 
+// Single values with their results worked out by hand, placed inside the second vector
+// block of a slice of 1.5s. An expected result of nullopt is an OutOfRange error: the
+// elements before it are written and it and the rest are untouched.
+template <FloatElement D>
+struct SteppedCase {
+    const char* name;
+    double source;
+    RoundingMode mode;
+    std::optional<OutOfRangeMode> policy;
+    std::optional<FloatBits<D>> expected;
+};
+
+template <FloatElement D>
+void check_cases(std::span<const SteppedCase<D>> cases) {
+    constexpr std::size_t length = 24;
+    constexpr std::size_t at = 11;
+    const FloatBits<D> one_and_a_half = to_bits(from_double<D>(1.5));
+    for (const simd::Level level : simd::available_levels()) {
+        const simd::ScopedLevel pinned(level);
+        for (const auto& c : cases) {
+            const std::string context = std::string(c.name) + " at " + std::string(simd::to_str(level));
+            std::vector<double> src(length, 1.5);
+            src[at] = c.source;
+            auto dst = untouched<D>(length);
+            const CastResult result =
+                convert_slice_float_to_float<double, D>(src, dst, CastConfig<double, D>{{}, c.policy, c.mode});
+            const FloatBits<D> untouched_bits = to_bits(untouched<D>(1)[0]);
+            for (std::size_t i = 0; i < length; ++i) {
+                FloatBits<D> want = one_and_a_half;
+                if (!c.expected && i >= at) {
+                    want = untouched_bits;
+                } else if (i == at) {
+                    want = *c.expected;
+                }
+                EXPECT_EQ(to_bits(dst[i]), want) << context << " element " << i;
+            }
+            if (c.expected) {
+                EXPECT_TRUE(result) << context;
+            } else {
+                const double max = ElementTraits<D>::max_finite;
+                ASSERT_FALSE(result) << context;
+                EXPECT_TRUE(same_error(result.error(), OutOfRange{c.source, -max, max})) << context;
+            }
+        }
+    }
+}
+
+using RM = RoundingMode;
+constexpr auto clamp = std::optional(OutOfRangeMode::Clamp);
+constexpr auto wrap = std::optional(OutOfRangeMode::Wrap);
+constexpr auto no_policy = std::optional<OutOfRangeMode>();
+
+TEST(SteppedNarrowing, Float64ToFloat16Cases) {
+    constexpr double halfway = 1.0 + 0x1p-11;  // between 1 and its binary16 successor
+    const SteppedCase<float16> cases[] = {
+        {"halfway down", halfway, RM::TowardsNegative, no_policy, 0x3c00},
+        {"halfway up", halfway, RM::TowardsPositive, no_policy, 0x3c01},
+        {"halfway away", halfway, RM::NearestAway, no_policy, 0x3c01},
+        {"negative halfway away", -halfway, RM::NearestAway, no_policy, 0xbc01},
+        {"negative halfway towards zero", -halfway, RM::TowardsZero, no_policy, 0xbc00},
+        {"negative halfway up", -halfway, RM::TowardsPositive, no_policy, 0xbc00},
+        // binary32 rounds this to the halfway point, which ties to 1; it still lies above 1.
+        {"above halfway through binary32, up", halfway + 0x1p-40, RM::TowardsPositive, no_policy, 0x3c01},
+        {"above halfway through binary32, away", halfway + 0x1p-40, RM::NearestAway, no_policy, 0x3c00},
+        {"tiny up is the least subnormal", 0x1p-40, RM::TowardsPositive, no_policy, 0x0001},
+        {"tiny down is zero", 0x1p-40, RM::TowardsNegative, no_policy, 0x0000},
+        {"negative tiny down", -0x1p-40, RM::TowardsNegative, no_policy, 0x8001},
+        {"negative tiny towards zero", -0x1p-40, RM::TowardsZero, no_policy, 0x8000},
+        {"half the least subnormal away", 0x1p-25, RM::NearestAway, no_policy, 0x0001},
+        {"above max, down", 65504.5, RM::TowardsNegative, no_policy, 0x7bff},
+        {"above max, up", 65504.5, RM::TowardsPositive, no_policy, std::nullopt},
+        {"above max, up, clamped", 65504.5, RM::TowardsPositive, clamp, 0x7c00},
+        {"threshold towards zero", 65520.0, RM::TowardsZero, no_policy, 0x7bff},
+        {"far beyond, towards zero", 1e300, RM::TowardsZero, wrap, 0x7bff},
+        {"below -max, down", -65504.5, RM::TowardsNegative, wrap, std::nullopt},
+        // binary32 rounds it to 65520, which ties to infinity, and it is no exact halfway.
+        {"just below the threshold, away", 65519.998046875, RM::NearestAway, no_policy, std::nullopt},
+        {"infinity stays", std::numeric_limits<double>::infinity(), RM::TowardsZero, no_policy, 0x7c00},
+    };
+    check_cases<float16>(cases);
+}
+
+TEST(SteppedNarrowing, Float64ToFloat32Cases) {
+    constexpr double max = std::numeric_limits<float>::max();
+    const SteppedCase<float> cases[] = {
+        {"tiny up is the least subnormal", 1e-300, RM::TowardsPositive, no_policy, 0x0000'0001},
+        {"halfway away", 1.0 + 0x1p-24, RM::NearestAway, no_policy, 0x3f80'0001},
+        {"halfway down", -(1.0 + 0x1p-24), RM::TowardsNegative, no_policy, 0xbf80'0001},
+        {"threshold towards zero", 3.4028235677973366e38, RM::TowardsZero, no_policy, 0x7f7f'ffff},
+        {"above max, up", std::nextafter(max, 1e300), RM::TowardsPositive, no_policy, std::nullopt},
+        {"above max, up, clamped", std::nextafter(max, 1e300), RM::TowardsPositive, clamp, 0x7f80'0000},
+    };
+    check_cases<float>(cases);
+}
+
 }  // namespace
 }  // namespace tarnwell
