@@ -201,6 +201,201 @@ struct F64ToF16 {
 
 }  // namespace avx2
 
+// GCC 12's AVX-512 intrinsics pass an undefined vector as the unused merge operand of
+// unmasked operations, which its flow analysis then reports as uninitialised.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+// The same steps on 512-bit vectors, twice the elements per step; comparisons give lane
+// masks, so the lanes of a result and of its source are matched by mask bits.
+namespace avx512 {
+
+#define TARNWELL_TARGET __attribute__((target("avx512f")))
+
+// +-`one` with its sign flipped where `near` is negative: the unit step upwards (one = 1)
+// or downwards (one = -1) on the bit pattern of `near`.
+TARNWELL_TARGET inline __m512d signed_unit(__m512d near, double one) {
+    const __m512i sign = _mm512_and_epi64(_mm512_castpd_si512(near), _mm512_set1_epi64(INT64_MIN));
+    return _mm512_castsi512_pd(_mm512_xor_epi64(sign, _mm512_castpd_si512(_mm512_set1_pd(one))));
+}
+
+TARNWELL_TARGET inline __m512 signed_unit(__m512 near, float one) {
+    const __m512i sign = _mm512_and_epi32(_mm512_castps_si512(near), _mm512_set1_epi32(INT32_MIN));
+    return _mm512_castsi512_ps(_mm512_xor_epi32(sign, _mm512_castps_si512(_mm512_set1_ps(one))));
+}
+
+template <RoundingMode M>
+TARNWELL_TARGET inline __m512d unit_step(__m512d x, __m512d near, [[maybe_unused]] __m512d farther) {
+    if constexpr (M == RoundingMode::TowardsZero) {
+        const __mmask8 inside = _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_abs_pd(near), _CMP_LT_OQ);
+        return _mm512_maskz_mov_pd(inside, _mm512_set1_pd(-1.0));
+    } else if constexpr (M == RoundingMode::TowardsPositive) {
+        return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, near, _CMP_GT_OQ), signed_unit(near, 1.0));
+    } else if constexpr (M == RoundingMode::TowardsNegative) {
+        return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, near, _CMP_LT_OQ), signed_unit(near, -1.0));
+    } else {
+        const __m512d midpoint = _mm512_mul_pd(_mm512_add_pd(near, farther), _mm512_set1_pd(0.5));
+        return _mm512_maskz_mov_pd(_mm512_cmp_pd_mask(x, midpoint, _CMP_EQ_OQ), _mm512_set1_pd(1.0));
+    }
+}
+
+template <RoundingMode M>
+TARNWELL_TARGET inline __m512 unit_step(__m512 x, __m512 near, [[maybe_unused]] __m512 farther) {
+    if constexpr (M == RoundingMode::TowardsZero) {
+        const __mmask16 inside = _mm512_cmp_ps_mask(_mm512_abs_ps(x), _mm512_abs_ps(near), _CMP_LT_OQ);
+        return _mm512_maskz_mov_ps(inside, _mm512_set1_ps(-1.0f));
+    } else if constexpr (M == RoundingMode::TowardsPositive) {
+        return _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(x, near, _CMP_GT_OQ), signed_unit(near, 1.0f));
+    } else if constexpr (M == RoundingMode::TowardsNegative) {
+        return _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(x, near, _CMP_LT_OQ), signed_unit(near, -1.0f));
+    } else {
+        const __m512 midpoint = _mm512_mul_ps(_mm512_add_ps(near, farther), _mm512_set1_ps(0.5f));
+        return _mm512_maskz_mov_ps(_mm512_cmp_ps_mask(x, midpoint, _CMP_EQ_OQ), _mm512_set1_ps(1.0f));
+    }
+}
+
+TARNWELL_TARGET inline __mmask8 finite_lanes(__m512d x) {
+    return _mm512_cmp_pd_mask(_mm512_abs_pd(x), _mm512_set1_pd(__builtin_inf()), _CMP_LT_OQ);
+}
+
+TARNWELL_TARGET inline __mmask16 finite_lanes(__m512 x) {
+    return _mm512_cmp_ps_mask(_mm512_abs_ps(x), _mm512_set1_ps(__builtin_inff()), _CMP_LT_OQ);
+}
+
+TARNWELL_TARGET inline __mmask8 infinite_float32_lanes(__m256i bits) {
+    const __m512i magnitude = _mm512_and_si512(_mm512_cvtepu32_epi64(bits), _mm512_set1_epi64(0x7fff'ffff));
+    return _mm512_cmpeq_epi64_mask(magnitude, _mm512_set1_epi64(0x7f80'0000));
+}
+
+TARNWELL_TARGET inline __mmask16 infinite_float16_lanes(__m256i halves) {
+    const __m512i magnitude = _mm512_and_si512(_mm512_cvtepu16_epi32(halves), _mm512_set1_epi32(0x7fff));
+    return _mm512_cmpeq_epi32_mask(magnitude, _mm512_set1_epi32(0x7c00));
+}
+
+// Eight binary64 values to binary32 under M, as bit patterns.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m256i to_float32(__m512d x) {
+    const __m256i nearest = _mm256_castps_si256(_mm512_cvtpd_ps(x));
+    const __m512d near = _mm512_cvtps_pd(_mm256_castsi256_ps(nearest));
+    __m512d farther = near;
+    if constexpr (M == RoundingMode::NearestAway) {
+        farther = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm256_add_epi32(nearest, _mm256_set1_epi32(1))));
+    }
+    return _mm256_add_epi32(nearest, _mm512_cvttpd_epi32(unit_step<M>(x, near, farther)));
+}
+
+// Sixteen binary16 patterns to their neighbours one unit farther from zero, widened.
+TARNWELL_TARGET inline __m512 farther_float16(__m256i halves) {
+    return _mm512_cvtph_ps(_mm256_add_epi16(halves, _mm256_set1_epi16(1)));
+}
+
+// Sixteen binary32 values to binary16 under M, as bit patterns.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m256i to_float16(__m512 x) {
+    const __m256i nearest = _mm512_cvtps_ph(x, _MM_FROUND_TO_NEAREST_INT);
+    const __m512 near = _mm512_cvtph_ps(nearest);
+    __m512 farther = near;
+    if constexpr (M == RoundingMode::NearestAway) {
+        farther = farther_float16(nearest);
+    }
+    const __m512i step = _mm512_cvttps_epi32(unit_step<M>(x, near, farther));
+    return _mm256_add_epi16(nearest, _mm512_cvtepi32_epi16(step));
+}
+
+TARNWELL_TARGET inline __m512d low_half_widened(__m512 x) { return _mm512_cvtps_pd(_mm512_castps512_ps256(x)); }
+
+TARNWELL_TARGET inline __m512d high_half_widened(__m512 x) {
+    return _mm512_cvtps_pd(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(x), 1)));
+}
+
+// Sixteen binary64 values (a, then b) to binary16 under M, rounding through binary32 first.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m256i to_float16(__m512d a, __m512d b) {
+    const __m512d singles = _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(a))),
+                                               _mm256_castps_pd(_mm512_cvtpd_ps(b)), 1);
+    const __m256i nearest = _mm512_cvtps_ph(_mm512_castpd_ps(singles), _MM_FROUND_TO_NEAREST_INT);
+    const __m512 near = _mm512_cvtph_ps(nearest);
+    __m512 farther = near;
+    if constexpr (M == RoundingMode::NearestAway) {
+        farther = farther_float16(nearest);
+    }
+    const __m256i step_a = _mm512_cvttpd_epi32(unit_step<M>(a, low_half_widened(near), low_half_widened(farther)));
+    const __m256i step_b = _mm512_cvttpd_epi32(unit_step<M>(b, high_half_widened(near), high_half_widened(farther)));
+    const __m512i steps = _mm512_inserti64x4(_mm512_castsi256_si512(step_a), step_b, 1);
+    return _mm256_add_epi16(nearest, _mm512_cvtepi32_epi16(steps));
+}
+
+struct F64ToF32 {
+    template <RoundingMode M>
+    TARNWELL_TARGET static std::size_t run(const double* src, float* dst, std::size_t n, bool test_overflow) {
+        std::size_t i = 0;
+        for (; n - i >= 16; i += 16) {
+            const __m512d a = _mm512_loadu_pd(src + i);
+            const __m512d b = _mm512_loadu_pd(src + i + 8);
+            const __m256i ra = to_float32<M>(a);
+            const __m256i rb = to_float32<M>(b);
+            if (test_overflow) {
+                const unsigned infinite = infinite_float32_lanes(ra) | infinite_float32_lanes(rb) << 8;
+                if (infinite != 0 && (infinite & (finite_lanes(a) | finite_lanes(b) << 8)) != 0) {
+                    break;
+                }
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), ra);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i + 8), rb);
+        }
+        return i;
+    }
+};
+
+struct F32ToF16 {
+    template <RoundingMode M>
+    TARNWELL_TARGET static std::size_t run(const float* src, float16* dst, std::size_t n, bool test_overflow) {
+        std::size_t i = 0;
+        for (; n - i >= 16; i += 16) {
+            const __m512 x = _mm512_loadu_ps(src + i);
+            const __m256i r = to_float16<M>(x);
+            if (test_overflow) {
+                const __mmask16 infinite = infinite_float16_lanes(r);
+                if (infinite != 0 && (infinite & finite_lanes(x)) != 0) {
+                    break;
+                }
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), r);
+        }
+        return i;
+    }
+};
+
+struct F64ToF16 {
+    template <RoundingMode M>
+    TARNWELL_TARGET static std::size_t run(const double* src, float16* dst, std::size_t n, bool test_overflow) {
+        std::size_t i = 0;
+        for (; n - i >= 16; i += 16) {
+            const __m512d a = _mm512_loadu_pd(src + i);
+            const __m512d b = _mm512_loadu_pd(src + i + 8);
+            const __m256i r = to_float16<M>(a, b);
+            if (test_overflow) {
+                const unsigned infinite = infinite_float16_lanes(r);
+                if (infinite != 0 && (infinite & (finite_lanes(a) | finite_lanes(b) << 8)) != 0) {
+                    break;
+                }
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + i), r);
+        }
+        return i;
+    }
+};
+
+#undef TARNWELL_TARGET
+
+}  // namespace avx512
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 // Instantiates a kernel for the rounding mode once per slice, so that the mode's
 // comparisons are fixed in the loop.
 template <class Kernel, class S, class D>
@@ -226,13 +421,20 @@ constexpr NarrowingKernels avx2_kernels = {
     &with_mode<avx2::F64ToF16, double, float16>,
 };
 
+constexpr NarrowingKernels avx512_kernels = {
+    &with_mode<avx512::F64ToF32, double, float>,
+    &with_mode<avx512::F32ToF16, float, float16>,
+    &with_mode<avx512::F64ToF16, double, float16>,
+};
+
 }  // namespace
 
 const NarrowingKernels* narrowing_kernels(Level level) noexcept {
     switch (level) {
         case Level::Avx2:
-        case Level::Avx512:
             return &avx2_kernels;
+        case Level::Avx512:
+            return &avx512_kernels;
         default:
             return nullptr;
     }
