@@ -176,8 +176,9 @@ int main(int argc, char** argv) {
         float_to_float<double, float16>("f64->f16 neg clamp", OutOfRangeMode::Clamp, -6e4, 6e4,
                                         RoundingMode::TowardsNegative),
     };
-    std::printf("nearest-even unless a mode is named; medians of %d interleaved runs; memcpy moves the bytes\n"
-                "read plus written (half each way); loop = element loop (Declining pinned); best = fastest level here\n",
+    std::printf("nearest-even unless a mode is named; medians of %d interleaved runs; memcpy moves the\n"
+                "bytes read plus written (half each way); loop = element loop (Declining pinned);\n"
+                "best = fastest level here\n",
                 repetitions);
     for (const auto& op : operations) {
         if (std::string(op.name).find(filter) == std::string::npos) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "cast_config.hpp"
+#include "cast_error_matchers.hpp"
 #include "float_bits.hpp"
 #include "float_to_float.hpp"
 #include "simd/simd.hpp"
@@ -128,19 +128,6 @@ private:
     std::mt19937_64 rng_;
 };
 
-bool same_error(const CastError& a, const CastError& b) {
-    const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
-    if (a.index() != b.index()) {
-        return false;
-    }
-    if (const auto* x = std::get_if<NanOrInf>(&a)) {
-        return bits(x->value) == bits(std::get<NanOrInf>(b).value);
-    }
-    const auto& x = std::get<OutOfRange>(a);
-    const auto& y = std::get<OutOfRange>(b);
-    return bits(x.value) == bits(y.value) && bits(x.lo) == bits(y.lo) && bits(x.hi) == bits(y.hi);
-}
-
 template <FloatElement S, FloatElement D>
 void expect_element_loop_outcome(std::span<const S> src, const CastConfig<S, D>& config, const std::string& context) {
     auto expected = untouched<D>(src.size());
@@ -149,8 +136,8 @@ void expect_element_loop_outcome(std::span<const S> src, const CastConfig<S, D>&
     const CastResult fast = convert_slice_float_to_float<S, D>(src, actual, config);
     ASSERT_EQ(fast.has_value(), loop.has_value()) << context;
     if (!loop) {
-        ASSERT_TRUE(same_error(fast.error(), loop.error())) << context << ": " << message(fast.error()) << " vs "
-                                                            << message(loop.error());
+        ASSERT_TRUE(matchers::same_error(fast.error(), loop.error()))
+            << context << ": " << matchers::describe(fast.error()) << " vs " << matchers::describe(loop.error());
     }
     for (std::size_t i = 0; i < src.size(); ++i) {
         ASSERT_EQ(to_bits(actual[i]), to_bits(expected[i]))
@@ -242,7 +229,8 @@ void check_cases(std::span<const SteppedCase<D>> cases) {
             } else {
                 const double max = ElementTraits<D>::max_finite;
                 ASSERT_FALSE(result) << context;
-                EXPECT_TRUE(same_error(result.error(), OutOfRange{c.source, -max, max})) << context;
+                EXPECT_TRUE(matchers::same_error(result.error(), OutOfRange{c.source, -max, max}))
+                    << context << ": " << matchers::describe(result.error());
             }
         }
     }
