@@ -16,16 +16,85 @@
 namespace tarnwell::simd::detail {
 namespace {
 
+// Without the half-precision conversions this level steps float64 to float32 only.
+namespace sse41 {
+
+#define TARNWELL_TARGET __attribute__((target("sse4.1")))
+
+// The unit step, as +-1.0 or 0.0 per lane, that takes `near` (the nearest result widened
+// back) to the mode's result for the source x. `farther` (the neighbour of `near` one unit
+// farther from zero, widened back) is read by NearestAway only. NaN compares false
+// everywhere, so a NaN source keeps its converted NaN.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m128d unit_step(__m128d x, __m128d near, [[maybe_unused]] __m128d farther) {
+    const __m128d sign = _mm_set1_pd(-0.0);
+    if constexpr (M == RoundingMode::TowardsZero) {
+        const __m128d inside = _mm_cmplt_pd(_mm_andnot_pd(sign, x), _mm_andnot_pd(sign, near));
+        return _mm_and_pd(inside, _mm_set1_pd(-1.0));
+    } else if constexpr (M == RoundingMode::TowardsPositive) {
+        // Upwards is away from zero for a positive result and towards it for a negative one.
+        return _mm_and_pd(_mm_cmpgt_pd(x, near), _mm_xor_pd(_mm_and_pd(near, sign), _mm_set1_pd(1.0)));
+    } else if constexpr (M == RoundingMode::TowardsNegative) {
+        return _mm_and_pd(_mm_cmplt_pd(x, near), _mm_xor_pd(_mm_and_pd(near, sign), _mm_set1_pd(-1.0)));
+    } else {
+        const __m128d midpoint = _mm_mul_pd(_mm_add_pd(near, farther), _mm_set1_pd(0.5));
+        return _mm_and_pd(_mm_cmpeq_pd(x, midpoint), _mm_set1_pd(1.0));
+    }
+}
+
+// Two binary64 values to binary32 under M, as bit patterns in the low half.
+template <RoundingMode M>
+TARNWELL_TARGET inline __m128i to_float32(__m128d x) {
+    const __m128i nearest = _mm_castps_si128(_mm_cvtpd_ps(x));
+    const __m128d near = _mm_cvtps_pd(_mm_castsi128_ps(nearest));
+    __m128d farther = near;
+    if constexpr (M == RoundingMode::NearestAway) {
+        farther = _mm_cvtps_pd(_mm_castsi128_ps(_mm_add_epi32(nearest, _mm_set1_epi32(1))));
+    }
+    return _mm_add_epi32(nearest, _mm_cvttpd_epi32(unit_step<M>(x, near, farther)));
+}
+
+// Lanes whose source is finite, one bit per lane.
+TARNWELL_TARGET inline int finite_lanes(__m128d a, __m128d b) {
+    const __m128d sign = _mm_set1_pd(-0.0);
+    const __m128d infinity = _mm_set1_pd(__builtin_inf());
+    return _mm_movemask_pd(_mm_cmplt_pd(_mm_andnot_pd(sign, a), infinity)) |
+           _mm_movemask_pd(_mm_cmplt_pd(_mm_andnot_pd(sign, b), infinity)) << 2;
+}
+
+struct F64ToF32 {
+    template <RoundingMode M>
+    TARNWELL_TARGET static std::size_t run(const double* src, float* dst, std::size_t n, bool test_overflow) {
+        std::size_t i = 0;
+        for (; n - i >= 4; i += 4) {
+            const __m128d a = _mm_loadu_pd(src + i);
+            const __m128d b = _mm_loadu_pd(src + i + 2);
+            const __m128i r = _mm_unpacklo_epi64(to_float32<M>(a), to_float32<M>(b));
+            if (test_overflow) {
+                const __m128i magnitude = _mm_and_si128(r, _mm_set1_epi32(0x7fff'ffff));
+                const int infinite =
+                    _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(magnitude, _mm_set1_epi32(0x7f80'0000))));
+                if (infinite != 0 && (infinite & finite_lanes(a, b)) != 0) {
+                    break;
+                }
+            }
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), r);
+        }
+        return i;
+    }
+};
+
+#undef TARNWELL_TARGET
+
+}  // namespace sse41
+
 // The level's instruction sets are named in each kernel's target attribute; the AVX2
 // level's processors all have the half-precision conversions (the level requires them).
 namespace avx2 {
 
 #define TARNWELL_TARGET __attribute__((target("avx2,f16c")))
 
-// The unit step, as +-1.0 or 0.0 per lane, that takes `near` (the nearest result widened
-// back) to the mode's result for the source x. `farther` (the neighbour of `near` one unit
-// farther from zero, widened back) is read by NearestAway only. NaN compares false
-// everywhere, so a NaN source keeps its converted NaN.
+// The steps of sse41::unit_step on wider vectors.
 template <RoundingMode M>
 TARNWELL_TARGET inline __m256d unit_step(__m256d x, __m256d near, [[maybe_unused]] __m256d farther) {
     const __m256d sign = _mm256_set1_pd(-0.0);
@@ -33,7 +102,6 @@ TARNWELL_TARGET inline __m256d unit_step(__m256d x, __m256d near, [[maybe_unused
         const __m256d inside = _mm256_cmp_pd(_mm256_andnot_pd(sign, x), _mm256_andnot_pd(sign, near), _CMP_LT_OQ);
         return _mm256_and_pd(inside, _mm256_set1_pd(-1.0));
     } else if constexpr (M == RoundingMode::TowardsPositive) {
-        // Upwards is away from zero for a positive result and towards it for a negative one.
         const __m256d above = _mm256_cmp_pd(x, near, _CMP_GT_OQ);
         return _mm256_and_pd(above, _mm256_xor_pd(_mm256_and_pd(near, sign), _mm256_set1_pd(1.0)));
     } else if constexpr (M == RoundingMode::TowardsNegative) {
@@ -415,6 +483,12 @@ std::size_t with_mode(const S* src, D* dst, std::size_t n, RoundingMode mode, bo
     throw InternalFailure("vector narrowing kernel called with a rounding mode it does not support");
 }
 
+constexpr NarrowingKernels sse41_kernels = {
+    &with_mode<sse41::F64ToF32, double, float>,
+    nullptr,
+    nullptr,
+};
+
 constexpr NarrowingKernels avx2_kernels = {
     &with_mode<avx2::F64ToF32, double, float>,
     &with_mode<avx2::F32ToF16, float, float16>,
@@ -431,6 +505,8 @@ constexpr NarrowingKernels avx512_kernels = {
 
 const NarrowingKernels* narrowing_kernels(Level level) noexcept {
     switch (level) {
+        case Level::Sse41:
+            return &sse41_kernels;
         case Level::Avx2:
             return &avx2_kernels;
         case Level::Avx512:
