@@ -14,6 +14,7 @@
 
 #include "cast_config.hpp"
 #include "float_bits.hpp"
+#include "float_to_float.hpp"
 #include "float_to_int.hpp"
 #include "nan_keyed_map.hpp"
 #include "simd/simd.hpp"
@@ -195,13 +196,75 @@ void check_against_general_loop() {
     }
 }
 
-// The pairs with vector kernels, and some without (the NaN test alone).
+// The integer pairs with vector kernels, and some without (the NaN test alone).
 TEST(NanKeyedMapAgainstGeneralLoop, Float32ToUint8) { check_against_general_loop<float, std::uint8_t>(); }
 TEST(NanKeyedMapAgainstGeneralLoop, Float64ToUint8) { check_against_general_loop<double, std::uint8_t>(); }
 TEST(NanKeyedMapAgainstGeneralLoop, Float64ToInt32) { check_against_general_loop<double, std::int32_t>(); }
 TEST(NanKeyedMapAgainstGeneralLoop, Float64ToUint16) { check_against_general_loop<double, std::uint16_t>(); }
 TEST(NanKeyedMapAgainstGeneralLoop, Float32ToInt64) { check_against_general_loop<float, std::int64_t>(); }
 TEST(NanKeyedMapAgainstGeneralLoop, Float16ToInt8) { check_against_general_loop<float16, std::int8_t>(); }
+
+// Float pairs against the general loop, which a second, non-NaN key that no slice holds
+// (the third subnormal) forces; the NaN's target is finite, infinite or a NaN.
+template <FloatElement S, FloatElement D>
+void check_floats_against_general_loop() {
+    std::mt19937_64 rng(20261214);
+    std::vector<S> special = nans<S>();
+    for (const double point : {ElementTraits<D>::max_finite, 65520.0, 3.4028235677973366e38, 1e39, 1.0, 0.0, -0.0,
+                               -ElementTraits<D>::max_finite, std::numeric_limits<double>::infinity()}) {
+        const S v = to_source<S>(point);
+        special.push_back(v);
+        special.push_back(from_bits<S>(static_cast<FloatBits<S>>(to_bits(v) + 1)));
+        if ((to_bits(v) & ElementTraits<S>::magnitude_mask) != 0) {
+            special.push_back(from_bits<S>(static_cast<FloatBits<S>>(to_bits(v) - 1)));
+        }
+    }
+    std::uniform_real_distribution<double> ordinary(-7e4, 7e4);
+    std::uniform_real_distribution<double> coin(0.0, 1.0);
+    std::uniform_int_distribution<std::size_t> pick(0, special.size() - 1);
+    const S nan_key = nans<S>()[1];
+    const D targets[] = {to_source<D>(-1.5), to_source<D>(std::numeric_limits<double>::infinity()), nans<D>()[3]};
+    constexpr RoundingMode modes[] = {RoundingMode::NearestEven, RoundingMode::TowardsZero,
+                                      RoundingMode::TowardsPositive, RoundingMode::TowardsNegative,
+                                      RoundingMode::NearestAway};
+    for (const RoundingMode mode : modes) {
+        for (const auto policy : {std::optional<OutOfRangeMode>{}, std::optional(OutOfRangeMode::Clamp)}) {
+            for (std::size_t n = 0; n <= 70; ++n) {
+                for (int trial = 0; trial < 6; ++trial) {
+                    std::vector<S> src(n);
+                    for (auto& x : src) {
+                        x = coin(rng) < 0.04 * trial ? special[pick(rng)] : to_source<S>(ordinary(rng));
+                    }
+                    const D target = targets[static_cast<std::size_t>(trial) % std::size(targets)];
+                    const CastConfig<S, D> config{{{nan_key, target}}, policy, mode};
+                    CastConfig<S, D> general = config;
+                    general.entries.push_back({from_bits<S>(3), to_source<D>(0.0)});
+                    auto expected = untouched<D>(n);
+                    const CastResult expected_result =
+                        convert_slice_float_to_float_scalar<S, D>(src, std::span<D>(expected), general);
+                    auto dst = untouched<D>(n);
+                    const CastResult result = convert_slice_float_to_float<S, D>(src, std::span<D>(dst), config);
+                    const std::string context = std::string(to_str(mode)) + (policy ? " clamp" : " none") +
+                                                " n=" + std::to_string(n) + " src=" + describe(std::span<const S>(src));
+                    ASSERT_EQ(static_cast<bool>(result), static_cast<bool>(expected_result))
+                        << context << ": got " << describe(result) << ", expected " << describe(expected_result);
+                    if (!result) {
+                        ASSERT_TRUE(same_error(result.error(), expected_result.error())) << context;
+                    }
+                    ASSERT_TRUE(std::memcmp(dst.data(), expected.data(), n * sizeof(D)) == 0)
+                        << context << "\n got      " << describe(std::span<const D>(dst)) << "\n expected "
+                        << describe(std::span<const D>(expected));
+                }
+            }
+        }
+    }
+}
+
+TEST(NanKeyedMapAgainstGeneralLoop, Float64ToFloat32) { check_floats_against_general_loop<double, float>(); }
+TEST(NanKeyedMapAgainstGeneralLoop, Float64ToFloat16) { check_floats_against_general_loop<double, float16>(); }
+TEST(NanKeyedMapAgainstGeneralLoop, Float32ToFloat16) { check_floats_against_general_loop<float, float16>(); }
+TEST(NanKeyedMapAgainstGeneralLoop, Float16ToFloat64) { check_floats_against_general_loop<float16, double>(); }
+TEST(NanKeyedMapAgainstGeneralLoop, Float32ToFloat32) { check_floats_against_general_loop<float, float>(); }
 
 TEST(NanKeyedTarget, OnlyMapsWhoseEveryKeyIsNan) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
