@@ -395,9 +395,9 @@ std::optional<CastResult> try_fast_path(std::span<const F> src, std::span<D> dst
 }  // namespace detail
 
 // Converts min(src.size(), dst.size()) floats by the element loop alone: map lookup (a
-// NaN test for a NaN-keyed map), NaN error, rounding with the configured mode, then the range test with Clamp, Wrap or an
-// OutOfRange error, and a saturating truncation to D. The mode and policy branches are
-// taken once per slice.
+// NaN test for a NaN-keyed map), NaN error, rounding with the configured mode, then the
+// range test with Clamp, Wrap or an OutOfRange error, and a saturating truncation to D.
+// The mode and policy branches are taken once per slice.
 template <FloatElement F, IntegerElement D>
 CastResult convert_slice_float_to_int_scalar(std::span<const F> src, std::span<D> dst,
                                              const CastConfig<F, D>& config) {
