@@ -15,6 +15,7 @@
 #include "cast_config.hpp"
 #include "float_to_float.hpp"
 #include "float_to_int.hpp"
+#include "cast_error_matchers.hpp"
 #include "simd/simd.hpp"
 
 // Each fast path against the element loop it replaces, on random slices rich in the
@@ -24,6 +25,10 @@
 // failure.
 namespace tarnwell::simd {
 namespace {
+
+using matchers::describe;
+using matchers::same_bits;
+using matchers::same_error;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
@@ -38,31 +43,6 @@ CastResult element_loop(std::span<const S> src, std::span<D> dst, const CastConf
 }
 
 // ---- Comparison helpers.
-
-bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-
-bool same_error(const CastError& a, const CastError& b) {
-    if (a.index() != b.index()) {
-        return false;
-    }
-    if (const auto* x = std::get_if<NanOrInf>(&a)) {
-        return same_bits(x->value, std::get<NanOrInf>(b).value);
-    }
-    const auto& x = std::get<OutOfRange>(a);
-    const auto& y = std::get<OutOfRange>(b);
-    return same_bits(x.value, y.value) && same_bits(x.lo, y.lo) && same_bits(x.hi, y.hi);
-}
-
-std::string describe(const CastError& error) {
-    char text[160];
-    if (const auto* e = std::get_if<NanOrInf>(&error)) {
-        std::snprintf(text, sizeof text, "NanOrInf(%a)", e->value);
-    } else {
-        const auto& o = std::get<OutOfRange>(error);
-        std::snprintf(text, sizeof text, "OutOfRange(%a, %a, %a)", o.value, o.lo, o.hi);
-    }
-    return text;
-}
 
 template <class T>
 std::string describe(std::span<const T> values) {

@@ -13,37 +13,19 @@
 #include <vector>
 
 #include "internal_failure.hpp"
+#include "cast_error_matchers.hpp"
 #include "simd/simd.hpp"
 
 namespace tarnwell::simd {
 namespace {
 
+using matchers::describe;
+using matchers::same_bits;
+using matchers::same_error;
+
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double float_max = std::numeric_limits<float>::max();
-
-// Errors compare by the bits of their numbers, so that a NaN's sign and payload count.
-bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-
-bool same_error(const CastError& a, const CastError& b) {
-    if (a.index() != b.index()) {
-        return false;
-    }
-    if (const auto* x = std::get_if<NanOrInf>(&a)) {
-        return same_bits(x->value, std::get<NanOrInf>(b).value);
-    }
-    const auto& x = std::get<OutOfRange>(a);
-    const auto& y = std::get<OutOfRange>(b);
-    return same_bits(x.value, y.value) && same_bits(x.lo, y.lo) && same_bits(x.hi, y.hi);
-}
-
-std::string describe(const CastError& error) {
-    if (const auto* e = std::get_if<NanOrInf>(&error)) {
-        return "NanOrInf(" + std::to_string(e->value) + ")";
-    }
-    const auto& e = std::get<OutOfRange>(error);
-    return "OutOfRange(" + std::to_string(e.value) + ", " + std::to_string(e.lo) + ", " + std::to_string(e.hi) + ")";
-}
 
 template <class T>
 bool same_contents(std::span<const T> a, std::span<const T> b) {
