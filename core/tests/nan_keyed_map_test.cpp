@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "cast_config.hpp"
+#include "cast_error_matchers.hpp"
 #include "float_bits.hpp"
 #include "float_to_float.hpp"
 #include "float_to_int.hpp"
@@ -113,22 +113,10 @@ std::vector<D> untouched(std::size_t n) {
     return v;
 }
 
-bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
-
-bool same_error(const CastError& a, const CastError& b) {
-    if (a.index() != b.index()) {
-        return false;
-    }
-    if (const auto* x = std::get_if<NanOrInf>(&a)) {
-        return same_bits(x->value, std::get<NanOrInf>(b).value);
-    }
-    const auto& x = std::get<OutOfRange>(a);
-    const auto& y = std::get<OutOfRange>(b);
-    return same_bits(x.value, y.value) && same_bits(x.lo, y.lo) && same_bits(x.hi, y.hi);
-}
+using matchers::same_error;
 
 std::string describe(const CastResult& result) {
-    return result ? std::string("success") : message(result.error());
+    return result ? std::string("success") : matchers::describe(result.error());
 }
 
 template <class T>
@@ -306,7 +294,7 @@ TEST(NanKeyedMapFaults, OutcomeOfTheElementLoopOnEveryLevel) {
             const auto result = convert_slice_float_to_int<double, std::int32_t>(src, dst, check);
             ASSERT_FALSE(result);
             EXPECT_TRUE(same_error(result.error(), OutOfRange{2147483648.0, -2147483648.0, 2147483647.0}))
-                << message(result.error());
+                << matchers::describe(result.error());
             std::vector<std::int32_t> expected(src.size(), w);
             std::fill_n(expected.begin(), 10, 4);
             expected[10] = -1;
@@ -320,7 +308,7 @@ TEST(NanKeyedMapFaults, OutcomeOfTheElementLoopOnEveryLevel) {
             const auto result = convert_slice_float_to_int<double, std::int32_t>(src, dst, check);
             ASSERT_FALSE(result);
             EXPECT_TRUE(same_error(result.error(), OutOfRange{-2147483649.0, -2147483648.0, 2147483647.0}))
-                << message(result.error());
+                << matchers::describe(result.error());
             std::vector<std::int32_t> expected(src.size(), w);
             std::fill_n(expected.begin(), 12, -4);
             EXPECT_EQ(dst, expected);
