@@ -8,12 +8,15 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <random>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "cast_config.hpp"
@@ -145,11 +148,100 @@ void report(const Operation& op, const char* size_label, std::size_t n, std::siz
     std::printf("  | best/memcpy %.2f  loop/best %.1f\n", best / copy, loop / best);
 }
 
+// Measurements with NaN gaps: about 1% of the elements are NaN, in runs of 1 to 16.
+template <class T>
+std::vector<T> with_nan_gaps(std::vector<T> v, std::uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::uniform_int_distribution<std::size_t> run_length(1, 16);
+    std::uniform_int_distribution<std::size_t> position(0, v.size() - 1);
+    for (std::size_t nans = 0; nans < v.size() / 100;) {
+        const std::size_t start = position(rng);
+        const std::size_t end = std::min(v.size(), start + run_length(rng));
+        for (std::size_t i = start; i < end; ++i, ++nans) {
+            v[i] = std::numeric_limits<T>::quiet_NaN();
+        }
+    }
+    return v;
+}
+
+// A float-to-integer pair whose map sends NaN to a sentinel, through the library's slice
+// conversion on each level and through the general mapped element loop, which searches
+// the map for every element.
+struct NanSentinelOperation {
+    Operation op;
+    std::function<CastResult(std::size_t n)> general_loop;
+};
+
+template <class S, class D>
+NanSentinelOperation nan_sentinel(const char* name, double lo, double hi) {
+    auto src = std::make_shared<std::vector<S>>(with_nan_gaps(uniform<S>(large_elements, lo, hi, 44), 45));
+    auto dst = std::make_shared<std::vector<D>>(large_elements);
+    const CastConfig<S, D> config{
+        {{std::numeric_limits<S>::quiet_NaN(), ElementTraits<D>::max}}, OutOfRangeMode::Clamp, RoundingMode::NearestEven};
+    const auto slices = [=](std::size_t n) {
+        return std::pair{std::span<const S>(*src).first(n), std::span<D>(*dst).first(n)};
+    };
+    return {{name,
+             [=](std::size_t n) {
+                 const auto [s, d] = slices(n);
+                 return convert_slice_float_to_int<S, D>(s, d, config);
+             },
+             sizeof(S), sizeof(D)},
+            [=](std::size_t n) {
+                const auto [s, d] = slices(n);
+                return detail::float_to_int_mapped_loop<S, D>(s, d, config);
+            }};
+}
+
+// Like report, with the general mapped loop in place of the Declining level's loop;
+// "loop" (Declining pinned) is the loop that maps NaN without searching the map.
+void report_nan_sentinel(const NanSentinelOperation& sentinel, const char* size_label, std::size_t n,
+                         std::size_t passes) {
+    const Operation& op = sentinel.op;
+    const std::size_t copy_bytes = n * (op.source_size + op.target_size) / 2;
+    std::vector<char> copy_src(copy_bytes, 1);
+    std::vector<char> copy_dst(copy_bytes, 2);
+    const auto levels = simd::available_levels();
+    const auto repeat = [&](const std::function<CastResult(std::size_t)>& convert) {
+        for (std::size_t p = 0; p < passes; ++p) {
+            if (!convert(n)) {
+                std::fprintf(stderr, "%s failed\n", op.name);
+                std::exit(1);
+            }
+        }
+    };
+    std::vector<std::function<void()>> variants;
+    variants.push_back([&] {
+        for (std::size_t p = 0; p < passes; ++p) {
+            std::memcpy(copy_dst.data(), copy_src.data(), copy_bytes);
+        }
+    });
+    variants.push_back([&] { repeat(sentinel.general_loop); });
+    for (const simd::Level level : levels) {
+        variants.push_back([&, level] {
+            const simd::ScopedLevel pinned(level);
+            repeat(op.convert);
+        });
+    }
+    const auto seconds = median_seconds(variants);
+    const double copy = seconds[0];
+    const double general = seconds[1];
+    const double best = *std::min_element(seconds.begin() + 2, seconds.end());
+    const auto micros = [&](double s) { return s * 1e6 / static_cast<double>(passes); };
+    std::printf("%-22s %-13s memcpy %9.1f us  mapped loop %9.1f us", op.name, size_label, micros(copy),
+                micros(general));
+    for (std::size_t l = 0; l < levels.size(); ++l) {
+        std::printf("  %s %9.1f us", std::string(simd::to_str(levels[l])).c_str(), micros(seconds[l + 2]));
+    }
+    std::printf("  | best/memcpy %.2f  mapped/best %.1f\n", best / copy, general / best);
+}
+
 }  // namespace
 
-// An argument keeps only the rows whose name contains it.
+// With an argument, only the rows whose name contains it run.
 int main(int argc, char** argv) {
-    const std::string filter = argc > 1 ? argv[1] : "";
+    const std::string_view filter = argc > 1 ? argv[1] : "";
+    const auto selected = [&](const char* name) { return std::string_view(name).find(filter) != std::string_view::npos; };
     const Operation operations[] = {
         float_to_int<float, std::uint8_t>("f32->u8 clamp", OutOfRangeMode::Clamp, -10.0, 265.0),
         float_to_int<double, std::uint8_t>("f64->u8 clamp", OutOfRangeMode::Clamp, -10.0, 265.0),
@@ -181,10 +273,23 @@ int main(int argc, char** argv) {
                 "best = fastest level here\n",
                 repetitions);
     for (const auto& op : operations) {
-        if (std::string(op.name).find(filter) == std::string::npos) {
+        if (!selected(op.name)) {
             continue;
         }
         report(op, "1e7 elements", large_elements, 1);
         report(op, "64 KiB chunk", chunk_bytes / op.source_size, chunk_passes);
+    }
+    const NanSentinelOperation sentinels[] = {
+        nan_sentinel<double, std::uint8_t>("f64->u8 clamp NaN=255", -10.0, 265.0),
+        nan_sentinel<double, std::uint16_t>("f64->u16 clamp NaN=max", -10.0, 70000.0),
+    };
+    std::printf("\nNaN mapped to a sentinel, 1%% NaNs in runs of 1-16; mapped loop = the element loop searching\n"
+                "the map for every element; declining = the loop that maps NaN without a search\n");
+    for (const auto& sentinel : sentinels) {
+        if (!selected(sentinel.op.name)) {
+            continue;
+        }
+        report_nan_sentinel(sentinel, "1e7 elements", large_elements, 1);
+        report_nan_sentinel(sentinel, "64 KiB chunk", chunk_bytes / sentinel.op.source_size, chunk_passes);
     }
 }

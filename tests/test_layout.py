@@ -130,6 +130,18 @@ def test_conversion_failure_leaves_out_partly_written_and_returns_nothing():
     assert arr.tolist() == [1, 2, 300, 4]
 
 
+def test_nan_sentinel_failure_leaves_every_element_before_the_failing_one():
+    # Long enough for the vector kernels, with the failure just after a NaN in one block.
+    arr = np.full(40, 4.0)
+    arr[20] = np.nan
+    arr[21] = 2147483647.6
+    out = np.full(40, 9, np.int32)
+    with pytest.raises(ValueError) as raised:
+        cast_array_into(arr, out, scalar_map_entries={float("nan"): -1}, **MODES)
+    assert str(raised.value).startswith("Value 2147483648 out of range")
+    assert out.tolist() == [4] * 20 + [-1] + [9] * 19
+
+
 def test_failures_before_the_conversion_leave_out_untouched():
     out = np.full(4, 9, np.uint8)
     for kwargs in (dict(scalar_map_entries={1: 300}), dict(scalar_map_entries=5), dict(rounding_mode="x")):

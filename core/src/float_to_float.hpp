@@ -11,6 +11,7 @@
 #include "element_loop.hpp"
 #include "element_types.hpp"
 #include "float_bits.hpp"
+#include "nan_keyed_map.hpp"
 #include "rounding_step.hpp"
 #include "simd/simd.hpp"
 
@@ -112,6 +113,32 @@ std::size_t float_vector_prefix(std::span<const S> src, std::span<D> dst, const 
     return 0;
 }
 
+// A slice under a NaN-keyed map, for the pairs and modes the unmapped loops serve in
+// branch-free blocks (all but narrowing in a directed mode): NaN elements take the target
+// and the rest the unmapped conversion. Empty for the others, which the general loop
+// converts.
+template <FloatElement S, FloatElement D>
+std::optional<CastResult> convert_nan_keyed_floats(std::span<const S> src, std::span<D> dst,
+                                                   const CastConfig<S, D>& config, D nan_target) noexcept {
+    const auto convert = [nan_target](S x) { return is_nan(x) ? nan_target : float_to_float_nearest<S, D>(x); };
+    if constexpr (float_narrowing<S, D>) {
+        if (config.rounding != RoundingMode::NearestEven) {
+            return std::nullopt;
+        }
+        if (config.out_of_range != OutOfRangeMode::Clamp) {
+            // A NaN is never an overflow, even when its target is an infinity.
+            const std::size_t failed =
+                transform_elements_until(src, dst, convert, is_infinite<D>, float_overflowed<S, D>);
+            if (failed != src.size()) {
+                return CastResult{Unexpected{float_out_of_range<S, D>(src[failed])}};
+            }
+            return CastResult{};
+        }
+    }
+    transform_elements(src, dst, convert);
+    return CastResult{};
+}
+
 }  // namespace detail
 
 // The element loops alone, with no vector fast path; convert_slice_float_to_float gives the
@@ -167,6 +194,12 @@ CastResult convert_slice_float_to_float_scalar(std::span<const S> src, std::span
 template <FloatElement S, FloatElement D>
 CastResult convert_slice_float_to_float(std::span<const S> src, std::span<D> dst,
                                         const CastConfig<S, D>& config) noexcept {
+    if (const auto nan_target = nan_keyed_target(config.entries)) {
+        const std::size_t n = std::min(src.size(), dst.size());
+        if (auto converted = detail::convert_nan_keyed_floats(src.first(n), dst.first(n), config, *nan_target)) {
+            return *converted;
+        }
+    }
     if (config.entries.empty()) {
         const std::size_t n = std::min(src.size(), dst.size());
         const auto fast = detail::float_fast_path(src.first(n), dst.first(n), config);

@@ -13,6 +13,7 @@
 #include "element_types.hpp"
 #include "float16.hpp"
 #include "float_bits.hpp"
+#include "nan_keyed_map.hpp"
 #include "simd/simd.hpp"
 
 namespace tarnwell {
@@ -233,35 +234,140 @@ CastResult float_to_int_mapped_loop(std::span<const F> src, std::span<D> dst, co
     return {};
 }
 
+// The element loop under a NaN-keyed map: a NaN element becomes `nan_target` and every
+// other element takes the unmapped rule, exactly as the general mapped loop would do it,
+// without a map search per element.
+template <FloatElement F, IntegerElement D, RoundingMode Mode, RangePolicy Policy>
+CastResult float_to_int_nan_keyed_loop(std::span<const F> src, std::span<D> dst, D nan_target) {
+    for (std::size_t i = 0; i < src.size(); ++i) {
+        if (is_nan(src[i])) {
+            dst[i] = nan_target;
+        } else if (!convert_element<F, D, Mode, Policy>(src[i], dst[i])) {
+            return Unexpected{float_to_int_error<F, D>(src[i], Mode, Policy)};
+        }
+    }
+    return {};
+}
+
+template <FloatElement F, IntegerElement D>
+CastResult float_to_int_nan_keyed_loop(std::span<const F> src, std::span<D> dst, const CastConfig<F, D>& config,
+                                       D nan_target) {
+    return with_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {
+        switch (range_policy(config.out_of_range)) {
+            case RangePolicy::Check:
+                return float_to_int_nan_keyed_loop<F, D, Mode, RangePolicy::Check>(src, dst, nan_target);
+            case RangePolicy::Clamp:
+                return float_to_int_nan_keyed_loop<F, D, Mode, RangePolicy::Clamp>(src, dst, nan_target);
+            case RangePolicy::Wrap:
+                break;
+        }
+        return float_to_int_nan_keyed_loop<F, D, Mode, RangePolicy::Wrap>(src, dst, nan_target);
+    });
+}
+
 // The vector fast paths by pair; `clamp` serves the Clamp policy and `check` the absent
-// policy. Pairs without one hold null.
+// policy. Pairs without one hold null. `clamp_blocks` and `check_blocks` are the same
+// kernels without the block rules, converting `block`-element blocks.
 template <FloatElement F, IntegerElement D>
 struct FloatToIntFastPaths {
     static constexpr std::nullptr_t clamp = nullptr;
     static constexpr std::nullptr_t check = nullptr;
+    static constexpr std::nullptr_t clamp_blocks = nullptr;
+    static constexpr std::nullptr_t check_blocks = nullptr;
+    static constexpr std::size_t block = 1;
 };
 template <>
 struct FloatToIntFastPaths<float, std::uint8_t> {
     static constexpr auto clamp = &simd::try_f32_to_u8_clamp;
     static constexpr std::nullptr_t check = nullptr;
+    static constexpr auto clamp_blocks = &simd::convert_blocks_f32_to_u8_clamp;
+    static constexpr std::nullptr_t check_blocks = nullptr;
+    static constexpr std::size_t block = simd::kernel_block_u8;
 };
 template <>
 struct FloatToIntFastPaths<double, std::uint8_t> {
     static constexpr auto clamp = &simd::try_f64_to_u8_clamp;
     static constexpr std::nullptr_t check = nullptr;
+    static constexpr auto clamp_blocks = &simd::convert_blocks_f64_to_u8_clamp;
+    static constexpr std::nullptr_t check_blocks = nullptr;
+    static constexpr std::size_t block = simd::kernel_block_u8;
 };
 template <>
 struct FloatToIntFastPaths<double, std::int32_t> {
     static constexpr auto clamp = &simd::try_f64_to_i32_clamp;
     static constexpr auto check = &simd::try_f64_to_i32_check;
+    static constexpr auto clamp_blocks = &simd::convert_blocks_f64_to_i32_clamp;
+    static constexpr auto check_blocks = &simd::convert_blocks_f64_to_i32_check;
+    static constexpr std::size_t block = simd::kernel_block_i32;
 };
+
+// The NaN-keyed element loop sped up by a block kernel: the kernel converts up to the
+// block it stops at, the element loop takes over block by block until it has passed a
+// block holding a NaN (a kernel may stop a few blocks early), and the kernel resumes.
+// The element loop does all the mapping and finds every error, so the outcome, error
+// and partial destination alike, is the element loop's. A declining kernel leaves the
+// rest to the element loop.
+template <FloatElement F, IntegerElement D, RangePolicy Policy, class Blocks>
+CastResult convert_nan_keyed_by_blocks(Blocks convert_blocks, std::size_t block, std::span<const F> src,
+                                       std::span<D> dst, RoundingMode mode, D nan_target) {
+    return with_rounding_mode(mode, [&]<RoundingMode Mode>() -> CastResult {
+        const auto element_loop = [&](std::size_t from, std::size_t count) {
+            return float_to_int_nan_keyed_loop<F, D, Mode, Policy>(src.subspan(from, count), dst.subspan(from, count),
+                                                                   nan_target);
+        };
+        std::size_t i = 0;
+        while (i < src.size()) {
+            const std::optional<std::size_t> converted = convert_blocks(src.subspan(i), dst.subspan(i), mode);
+            if (!converted) {
+                return element_loop(i, src.size() - i);
+            }
+            i += *converted;
+            for (bool passed_nan = false; !passed_nan && i < src.size();) {
+                const std::size_t count = std::min(block, src.size() - i);
+                const auto unit = src.subspan(i, count);
+                passed_nan = std::any_of(unit.begin(), unit.end(), [](F x) { return is_nan(x); });
+                if (CastResult result = element_loop(i, count); !result) {
+                    return result;
+                }
+                i += count;
+            }
+        }
+        return {};
+    });
+}
+
+// Offers a slice under a NaN-keyed map to the pair's block kernel for its policy. Empty
+// when there is none.
+template <FloatElement F, IntegerElement D>
+std::optional<CastResult> try_nan_keyed_fast_path(std::span<const F> src, std::span<D> dst,
+                                                  const CastConfig<F, D>& config, D nan_target) {
+    using Paths = FloatToIntFastPaths<F, D>;
+    if (!config.out_of_range) {
+        if constexpr (!std::is_null_pointer_v<decltype(Paths::check_blocks)>) {
+            return convert_nan_keyed_by_blocks<F, D, RangePolicy::Check>(Paths::check_blocks, Paths::block, src, dst,
+                                                                         config.rounding, nan_target);
+        }
+    } else if (*config.out_of_range == OutOfRangeMode::Clamp) {
+        if constexpr (!std::is_null_pointer_v<decltype(Paths::clamp_blocks)>) {
+            return convert_nan_keyed_by_blocks<F, D, RangePolicy::Clamp>(Paths::clamp_blocks, Paths::block, src, dst,
+                                                                         config.rounding, nan_target);
+        }
+    }
+    return std::nullopt;
+}
 
 // Offers the whole slice to the pair's fast path for its policy. Empty when the fast
 // path does not apply or declined, so that the element loop converts everything.
 template <FloatElement F, IntegerElement D>
 std::optional<CastResult> try_fast_path(std::span<const F> src, std::span<D> dst, const CastConfig<F, D>& config) {
     using Paths = FloatToIntFastPaths<F, D>;
-    if (!config.entries.empty() || config.rounding == RoundingMode::NearestAway || dst.size() < src.size()) {
+    if (config.rounding == RoundingMode::NearestAway || dst.size() < src.size()) {
+        return std::nullopt;
+    }
+    if (!config.entries.empty()) {
+        if (const auto nan_target = nan_keyed_target(config.entries)) {
+            return try_nan_keyed_fast_path(src, dst.first(src.size()), config, *nan_target);
+        }
         return std::nullopt;
     }
     const auto run = [&](auto fast_path) -> std::optional<CastResult> {
@@ -288,10 +394,10 @@ std::optional<CastResult> try_fast_path(std::span<const F> src, std::span<D> dst
 
 }  // namespace detail
 
-// Converts min(src.size(), dst.size()) floats by the element loop alone: map lookup, NaN
-// error, rounding with the configured mode, then the range test with Clamp, Wrap or an
-// OutOfRange error, and a saturating truncation to D. The mode and policy branches are
-// taken once per slice.
+// Converts min(src.size(), dst.size()) floats by the element loop alone: map lookup (a
+// NaN test for a NaN-keyed map), NaN error, rounding with the configured mode, then the
+// range test with Clamp, Wrap or an OutOfRange error, and a saturating truncation to D.
+// The mode and policy branches are taken once per slice.
 template <FloatElement F, IntegerElement D>
 CastResult convert_slice_float_to_int_scalar(std::span<const F> src, std::span<D> dst,
                                              const CastConfig<F, D>& config) {
@@ -300,6 +406,9 @@ CastResult convert_slice_float_to_int_scalar(std::span<const F> src, std::span<D
     src = src.first(n);
     dst = dst.first(n);
     if (!config.entries.empty()) {
+        if (const auto nan_target = nan_keyed_target(config.entries)) {
+            return detail::float_to_int_nan_keyed_loop(src, dst, config, *nan_target);
+        }
         return detail::float_to_int_mapped_loop(src, dst, config);
     }
     return with_rounding_mode(config.rounding, [&]<RoundingMode Mode>() {

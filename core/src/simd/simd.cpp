@@ -77,6 +77,18 @@ FastPathResult run_rounding(RoundingKernel<S, D> KernelTable::*kernel, std::span
     return detail::finish_rounding<Block>(src, dst, mode, rule, done);
 }
 
+template <class S, class D>
+std::optional<std::size_t> run_blocks(RoundingKernel<S, D> KernelTable::*kernel, std::span<const S> src,
+                                      std::span<D> dst, RoundingMode mode) {
+    require_rounding_mode(mode);
+    require_room(src, dst);
+    const KernelTable* kernels = active_kernels().load(std::memory_order_relaxed);
+    if (kernels == nullptr) {
+        return std::nullopt;
+    }
+    return (kernels->*kernel)(src.data(), dst.data(), src.size(), mode);
+}
+
 // The binary16 operations decline on levels without half-precision kernels.
 template <class S>
 FastPathResult run_float16_narrowing(std::size_t (*KernelTable::*kernel)(const S*, float16*, std::size_t, bool),
@@ -105,19 +117,39 @@ FastPathResult run_float16_widening(void (*KernelTable::*kernel)(const float16*,
 }  // namespace
 
 FastPathResult try_f32_to_u8_clamp(std::span<const float> src, std::span<std::uint8_t> dst, RoundingMode mode) {
-    return run_rounding<8>(&KernelTable::f32_to_u8_clamp, src, dst, mode, detail::uint8_clamp);
+    return run_rounding<kernel_block_u8>(&KernelTable::f32_to_u8_clamp, src, dst, mode, detail::uint8_clamp);
 }
 
 FastPathResult try_f64_to_u8_clamp(std::span<const double> src, std::span<std::uint8_t> dst, RoundingMode mode) {
-    return run_rounding<8>(&KernelTable::f64_to_u8_clamp, src, dst, mode, detail::uint8_clamp);
+    return run_rounding<kernel_block_u8>(&KernelTable::f64_to_u8_clamp, src, dst, mode, detail::uint8_clamp);
 }
 
 FastPathResult try_f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode) {
-    return run_rounding<2>(&KernelTable::f64_to_i32_clamp, src, dst, mode, detail::int32_clamp);
+    return run_rounding<kernel_block_i32>(&KernelTable::f64_to_i32_clamp, src, dst, mode, detail::int32_clamp);
 }
 
 FastPathResult try_f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode) {
-    return run_rounding<2>(&KernelTable::f64_to_i32_check, src, dst, mode, detail::int32_check);
+    return run_rounding<kernel_block_i32>(&KernelTable::f64_to_i32_check, src, dst, mode, detail::int32_check);
+}
+
+std::optional<std::size_t> convert_blocks_f32_to_u8_clamp(std::span<const float> src, std::span<std::uint8_t> dst,
+                                                          RoundingMode mode) {
+    return run_blocks(&KernelTable::f32_to_u8_clamp, src, dst, mode);
+}
+
+std::optional<std::size_t> convert_blocks_f64_to_u8_clamp(std::span<const double> src, std::span<std::uint8_t> dst,
+                                                          RoundingMode mode) {
+    return run_blocks(&KernelTable::f64_to_u8_clamp, src, dst, mode);
+}
+
+std::optional<std::size_t> convert_blocks_f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst,
+                                                           RoundingMode mode) {
+    return run_blocks(&KernelTable::f64_to_i32_clamp, src, dst, mode);
+}
+
+std::optional<std::size_t> convert_blocks_f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst,
+                                                           RoundingMode mode) {
+    return run_blocks(&KernelTable::f64_to_i32_check, src, dst, mode);
 }
 
 FastPathResult try_f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool test_overflow) {

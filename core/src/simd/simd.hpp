@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -26,6 +27,24 @@ FastPathResult try_f64_to_u8_clamp(std::span<const double> src, std::span<std::u
 FastPathResult try_f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst, RoundingMode mode);
 FastPathResult try_f64_to_f32_nearest(std::span<const double> src, std::span<float> dst, bool test_overflow);
+
+// The rounding kernels alone, for callers that convert the blocks a kernel stops at by
+// their own rules (a scalar map that sends NaN to a value). Each converts whole blocks
+// from the start of src up to the first block holding an element it does not convert
+// itself (a NaN, or for the checking one a rounded value out of range) or too few
+// elements to fill one, and returns how many elements it wrote: a multiple of
+// kernel_block_u8 or kernel_block_i32, possibly stopping a few blocks before the one it
+// could not convert. Empty on the declining level. Preconditions as above.
+inline constexpr std::size_t kernel_block_u8 = 8;
+inline constexpr std::size_t kernel_block_i32 = 2;
+std::optional<std::size_t> convert_blocks_f32_to_u8_clamp(std::span<const float> src, std::span<std::uint8_t> dst,
+                                                          RoundingMode mode);
+std::optional<std::size_t> convert_blocks_f64_to_u8_clamp(std::span<const double> src, std::span<std::uint8_t> dst,
+                                                          RoundingMode mode);
+std::optional<std::size_t> convert_blocks_f64_to_i32_clamp(std::span<const double> src, std::span<std::int32_t> dst,
+                                                           RoundingMode mode);
+std::optional<std::size_t> convert_blocks_f64_to_i32_check(std::span<const double> src, std::span<std::int32_t> dst,
+                                                           RoundingMode mode);
 
 // binary16 conversions with the processor's half-precision instructions, for slices with
 // no scalar map. Unlike the operations above they keep the element loop's outcome in
