@@ -84,7 +84,8 @@ demo: $(VENV)/.ready
 
 bench: apt-deps
 	cmake -S . -B $(BUILD)/bench -DCMAKE_BUILD_TYPE=Release -DTARNWELL_BUILD_BENCH=ON
-	cmake --build $(BUILD)/bench -j$(JOBS)
+	cmake --build $(BUILD)/bench -j$(JOBS) --target tarnwell_core_bench
+	$(BUILD)/bench/bench/tarnwell_core_bench
 
 clean:
 	rm -rf $(BUILD) $(VENV) $(VENV_NUMPY1) dist *.egg-info
