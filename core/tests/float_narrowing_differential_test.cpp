@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cast_config.hpp"
-#include "cast_error_matchers.hpp"
+#include "slice_test_support.hpp"
 #include "float_bits.hpp"
 #include "float_to_float.hpp"
 #include "simd/simd.hpp"
@@ -23,16 +23,11 @@
 namespace tarnwell {
 namespace {
 
+using test_support::untouched;
+
 constexpr RoundingMode stepped_modes[] = {RoundingMode::TowardsZero, RoundingMode::TowardsPositive,
                                           RoundingMode::TowardsNegative, RoundingMode::NearestAway};
 const std::optional<OutOfRangeMode> policies[] = {std::nullopt, OutOfRangeMode::Clamp, OutOfRangeMode::Wrap};
-
-template <class D>
-std::vector<D> untouched(std::size_t n) {
-    std::vector<D> v(n);
-    std::memset(static_cast<void*>(v.data()), 0x5a, v.size() * sizeof(D));
-    return v;
-}
 
 template <FloatElement T>
 T from_double(double x) {
@@ -136,8 +131,8 @@ void expect_element_loop_outcome(std::span<const S> src, const CastConfig<S, D>&
     const CastResult fast = convert_slice_float_to_float<S, D>(src, actual, config);
     ASSERT_EQ(fast.has_value(), loop.has_value()) << context;
     if (!loop) {
-        ASSERT_TRUE(matchers::same_error(fast.error(), loop.error()))
-            << context << ": " << matchers::describe(fast.error()) << " vs " << matchers::describe(loop.error());
+        ASSERT_TRUE(test_support::same_error(fast.error(), loop.error()))
+            << context << ": " << test_support::describe(fast.error()) << " vs " << test_support::describe(loop.error());
     }
     for (std::size_t i = 0; i < src.size(); ++i) {
         ASSERT_EQ(to_bits(actual[i]), to_bits(expected[i]))
@@ -229,8 +224,8 @@ void check_cases(std::span<const SteppedCase<D>> cases) {
             } else {
                 const double max = ElementTraits<D>::max_finite;
                 ASSERT_FALSE(result) << context;
-                EXPECT_TRUE(matchers::same_error(result.error(), OutOfRange{c.source, -max, max}))
-                    << context << ": " << matchers::describe(result.error());
+                EXPECT_TRUE(test_support::same_error(result.error(), OutOfRange{c.source, -max, max}))
+                    << context << ": " << test_support::describe(result.error());
             }
         }
     }

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "cast_config.hpp"
-#include "cast_error_matchers.hpp"
+#include "slice_test_support.hpp"
 #include "float_bits.hpp"
 #include "float_to_float.hpp"
 #include "float_to_int.hpp"
@@ -106,17 +106,11 @@ std::vector<S> random_slice(std::mt19937_64& rng, std::size_t n, double special_
     return src;
 }
 
-template <class D>
-std::vector<D> untouched(std::size_t n) {
-    std::vector<D> v(n);
-    std::memset(static_cast<void*>(v.data()), 0x5a, v.size() * sizeof(D));
-    return v;
-}
-
-using matchers::same_error;
+using test_support::same_error;
+using test_support::untouched;
 
 std::string describe(const CastResult& result) {
-    return result ? std::string("success") : matchers::describe(result.error());
+    return result ? std::string("success") : test_support::describe(result.error());
 }
 
 template <class T>
@@ -294,7 +288,7 @@ TEST(NanKeyedMapFaults, OutcomeOfTheElementLoopOnEveryLevel) {
             const auto result = convert_slice_float_to_int<double, std::int32_t>(src, dst, check);
             ASSERT_FALSE(result);
             EXPECT_TRUE(same_error(result.error(), OutOfRange{2147483648.0, -2147483648.0, 2147483647.0}))
-                << matchers::describe(result.error());
+                << test_support::describe(result.error());
             std::vector<std::int32_t> expected(src.size(), w);
             std::fill_n(expected.begin(), 10, 4);
             expected[10] = -1;
@@ -308,7 +302,7 @@ TEST(NanKeyedMapFaults, OutcomeOfTheElementLoopOnEveryLevel) {
             const auto result = convert_slice_float_to_int<double, std::int32_t>(src, dst, check);
             ASSERT_FALSE(result);
             EXPECT_TRUE(same_error(result.error(), OutOfRange{-2147483649.0, -2147483648.0, 2147483647.0}))
-                << matchers::describe(result.error());
+                << test_support::describe(result.error());
             std::vector<std::int32_t> expected(src.size(), w);
             std::fill_n(expected.begin(), 12, -4);
             EXPECT_EQ(dst, expected);

@@ -15,7 +15,7 @@
 #include "cast_config.hpp"
 #include "float_to_float.hpp"
 #include "float_to_int.hpp"
-#include "cast_error_matchers.hpp"
+#include "slice_test_support.hpp"
 #include "simd/simd.hpp"
 
 // Each fast path against the element loop it replaces, on random slices rich in the
@@ -26,9 +26,10 @@
 namespace tarnwell::simd {
 namespace {
 
-using matchers::describe;
-using matchers::same_bits;
-using matchers::same_error;
+using test_support::describe;
+using test_support::same_bits;
+using test_support::same_error;
+using test_support::untouched;
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
@@ -51,13 +52,6 @@ std::string describe(std::span<const T> values) {
         text += std::to_string(static_cast<double>(v)) + " ";
     }
     return text;
-}
-
-template <class D>
-std::vector<D> untouched(std::size_t n) {
-    std::vector<D> v(n);
-    std::memset(static_cast<void*>(v.data()), 0x5a, v.size() * sizeof(D));
-    return v;
 }
 
 template <class S, class D>

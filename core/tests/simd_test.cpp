@@ -13,15 +13,16 @@
 #include <vector>
 
 #include "internal_failure.hpp"
-#include "cast_error_matchers.hpp"
+#include "slice_test_support.hpp"
 #include "simd/simd.hpp"
 
 namespace tarnwell::simd {
 namespace {
 
-using matchers::describe;
-using matchers::same_bits;
-using matchers::same_error;
+using test_support::describe;
+using test_support::same_bits;
+using test_support::same_error;
+using test_support::untouched;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
@@ -30,14 +31,6 @@ constexpr double float_max = std::numeric_limits<float>::max();
 template <class T>
 bool same_contents(std::span<const T> a, std::span<const T> b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size_bytes()) == 0;
-}
-
-// A destination prefilled with a pattern that no conversion writes in these tests.
-template <class D>
-std::vector<D> untouched(std::size_t n) {
-    std::vector<D> v(n);
-    std::memset(v.data(), 0x5a, v.size() * sizeof(D));
-    return v;
 }
 
 std::string level_name(const testing::TestParamInfo<Level>& info) {

@@ -2,13 +2,16 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "cast_error.hpp"
 
-namespace tarnwell::matchers {
+namespace tarnwell::test_support {
 
 // Errors compare by the bits of their numbers, so that a NaN's sign and payload count.
 inline bool same_bits(double a, double b) {
@@ -39,4 +42,13 @@ inline std::string describe(const CastError& error) {
     return text;
 }
 
-}  // namespace tarnwell::matchers
+// A destination prefilled with a pattern that no conversion writes in these tests, so that
+// untouched elements show.
+template <class D>
+std::vector<D> untouched(std::size_t n) {
+    std::vector<D> v(n);
+    std::memset(static_cast<void*>(v.data()), 0x5a, v.size() * sizeof(D));
+    return v;
+}
+
+}  // namespace tarnwell::test_support
